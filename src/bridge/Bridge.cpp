@@ -1,0 +1,26 @@
+// The exported C entry points: each hands its arguments to one class operation and returns
+// its result unchanged.
+#include <OrvoModule/OrvoModule.h>
+
+#include "DataManager.h"
+
+extern "C" {
+
+char* GetUserID(void) { return DataManager::getUserID(); }
+char* GetRefCode(void) { return DataManager::getRefCode(); }
+void SetEventDate(double eventDate) { DataManager::setEventDate(eventDate); }
+char* SetNextGameOnFire(const char* gameKey, double value) {
+  return DataManager::setNextGameOnFire(gameKey, value);
+}
+// The letter after "Gam" is U+0435 CYRILLIC SMALL LETTER IE, not an ASCII e: hosts bind the
+// exported name by its bytes (D0 B5 there), so it must stay exactly as it is.
+char* GetCurrentGam\u0435OnFire(void) { return DataManager::getCurrentGameOnFire(); }
+char* GetAllGames(void) { return DataManager::getAllGames(); }
+bool SetInterstitialDate(const char* gameKey, double value, double duration) {
+  return DataManager::setInterstitialDate(gameKey, value, duration);
+}
+void SetLastPlayDate(const char* gameKey, double value) {
+  DataManager::setLastPlayDate(gameKey, value);
+}
+
+}  // extern "C"

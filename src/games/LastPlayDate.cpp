@@ -1,0 +1,21 @@
+#include <string>
+
+#include "DataManager.h"
+#include "bridge/Text.h"
+#include "games/Registry.h"
+#include "platform/SystemLog.h"
+
+void DataManager::setLastPlayDate(const char* gameKey, double value) noexcept {
+  try {
+    const std::optional<std::string_view> key = orvo::textArgument(gameKey);
+    if (!key) return;
+    orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry) {
+      orvo::plist::Dictionary* record = orvo::games::findRecord(registry, *key);
+      if (record == nullptr) return false;
+      record->set(std::string(orvo::games::kLastPlayDateKey), value);
+      orvo::log::write("--> setLastPlayDate : " + orvo::log::fixed6(value));
+      return true;
+    });
+  } catch (...) {
+  }
+}

@@ -1,0 +1,47 @@
+// The games registry: the "GamesKey" dictionary of game key to game record that every game
+// of the group shares, and the one way in which writers change it.
+#ifndef ORVO_GAMES_REGISTRY_H_
+#define ORVO_GAMES_REGISTRY_H_
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "platform/PropertyList.h"
+
+namespace orvo::games {
+
+inline constexpr std::string_view kGamesKey = "GamesKey";
+inline constexpr std::string_view kOnFireEndDateKey = "OnFireEndDate";
+inline constexpr std::string_view kInterstitialsDatesKey = "InterstitialsDates";
+inline constexpr std::string_view kLastPlayDateKey = "LastPlayDate";
+
+// Runs `read` on the registry as stored; false, with `read` not run, when there is no suite
+// or no registry.
+bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& read);
+
+// The registry update. Under the suite's lock, reads the registry and hands `change` a copy;
+// when `change` returns true the whole copy is stored back and the suite synchronized, and
+// when it returns false nothing is written. False, with `change` not run, when there is no
+// suite or no registry.
+bool updateRegistry(const std::function<bool(plist::Dictionary& registry)>& change);
+
+// The record of a game; none when the key has no record or the record is not a dictionary
+// (the module cannot change such a record without destroying it).
+const plist::Dictionary* findRecord(const plist::Dictionary& registry, std::string_view gameKey);
+plist::Dictionary* findRecord(plist::Dictionary& registry, std::string_view gameKey);
+
+// A number field of a record: 0 when absent, NaN when it holds something that is not a
+// number, so that every comparison with it fails.
+double numberField(const plist::Dictionary& record, std::string_view field);
+
+// A record's interstitial times: empty when absent; none when the field holds something other
+// than a list.
+const plist::Array* interstitials(const plist::Dictionary& record);
+
+// An entry of an interstitial list as a double; NaN when it is not a number.
+double entryValue(const plist::Value& entry);
+
+}  // namespace orvo::games
+
+#endif  // ORVO_GAMES_REGISTRY_H_

@@ -1,0 +1,137 @@
+#include "platform/SystemLog.h"
+
+#include <errno.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <variant>
+
+namespace orvo::log {
+namespace {
+
+std::string prefix() {
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  char head[320];
+  std::snprintf(head, sizeof head, "%s.%03ld %s[%ld:%ld] ", stamp,
+                static_cast<long>(now.tv_usec / 1000), program_invocation_short_name,
+                static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)));
+  return head;
+}
+
+void appendIndent(std::string& out, int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); }
+
+void describeInto(std::string& out, const plist::Value& value, int level);
+
+struct Describer {
+  std::string& out;
+  int level;
+  void operator()(const std::string& s) const { out += s; }
+  void operator()(double d) const { out += describeNumber(d); }
+  void operator()(const plist::Integer& i) const {
+    out += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
+  }
+  void operator()(bool b) const { out += describeBool(b); }
+  void operator()(const plist::Date& d) const {
+    // Seconds since 2001 shown as a UTC calendar time.
+    const double unixSeconds = std::floor(d.secondsSince2001) + 978307200.0;
+    if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) {
+      out += describeNumber(d.secondsSince2001);
+      return;
+    }
+    const time_t t = static_cast<time_t>(unixSeconds);
+    tm utc{};
+    gmtime_r(&t, &utc);
+    char buf[64];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &utc);
+    out += buf;
+  }
+  void operator()(const plist::Data& d) const {
+    out += "{length = " + std::to_string(d.bytes.size()) + ", bytes = 0x";
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (std::uint8_t b : d.bytes) {
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+    }
+    out += '}';
+  }
+  void operator()(const plist::Uid& u) const { out += "<CFKeyedArchiverUID>{value = " + std::to_string(u.value) + "}"; }
+  void operator()(const plist::Array& a) const {
+    out += "(\n";
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      appendIndent(out, level + 1);
+      describeInto(out, a[i], level + 1);
+      out += i + 1 < a.size() ? ",\n" : "\n";
+    }
+    appendIndent(out, level);
+    out += ')';
+  }
+  void operator()(const plist::Dictionary& d) const {
+    out += "{\n";
+    for (const auto& [key, v] : d) {
+      appendIndent(out, level + 1);
+      out += key;
+      out += " = ";
+      describeInto(out, v, level + 1);
+      out += ";\n";
+    }
+    appendIndent(out, level);
+    out += '}';
+  }
+};
+
+void describeInto(std::string& out, const plist::Value& value, int level) {
+  std::visit(Describer{out, level}, value.storage());
+}
+
+}  // namespace
+
+void write(std::string_view message) {
+  std::string line = prefix();
+  line.append(message);
+  line += '\n';
+  std::string_view rest = line;
+  while (!rest.empty()) {
+    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a log that cannot be written is not the caller's failure
+    rest.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+std::string describeNumber(double value) {
+  if (std::isnan(value)) return "nan";
+  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  char buf[32];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+std::string describeBool(bool value) { return value ? "1" : "0"; }
+
+std::string describe(const plist::Value& value) {
+  std::string out;
+  describeInto(out, value, 0);
+  return out;
+}
+
+std::string describe(const std::optional<std::string>& text) {
+  return text ? *text : std::string(kNoObject);
+}
+
+std::string fixed6(double value) {
+  char buf[400];  // wide enough for the largest double in fixed notation
+  std::snprintf(buf, sizeof buf, "%f", value);
+  return buf;
+}
+
+}  // namespace orvo::log

@@ -1,0 +1,30 @@
+// The app group's two shared places, both named by one identifier: the defaults suite and
+// the container directory.
+#ifndef ORVO_STORE_APPGROUPSTORE_H_
+#define ORVO_STORE_APPGROUPSTORE_H_
+
+#include <functional>
+#include <optional>
+#include <string_view>
+
+#include "platform/DefaultsSuite.h"
+#include "platform/FileSystem.h"
+
+namespace orvo::store {
+
+inline constexpr std::string_view kAppGroupIdentifier = ORVO_APP_GROUP_IDENTIFIER;
+
+// A fresh handle on the group's suite, for reading; none when it cannot be opened.
+inline std::optional<DefaultsSuite> openSuite() { return DefaultsSuite::open(kAppGroupIdentifier); }
+
+// Runs a read-modify-write of the group's suite under its exclusive lock; false, with
+// `change` not run, when the suite cannot be opened.
+inline bool updateSuite(const std::function<void(DefaultsSuite&)>& change) {
+  return DefaultsSuite::update(kAppGroupIdentifier, change);
+}
+
+inline std::optional<fs::Path> container() { return fs::appGroupContainer(kAppGroupIdentifier); }
+
+}  // namespace orvo::store
+
+#endif  // ORVO_STORE_APPGROUPSTORE_H_

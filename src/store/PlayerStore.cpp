@@ -1,0 +1,118 @@
+// The player-level entries of the store: identity, referral code and the event log.
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+#include "DataManager.h"
+#include "bridge/Text.h"
+#include "store/AppGroupStore.h"
+
+namespace orvo::store {
+namespace {
+
+constexpr std::string_view kUserDataFile = "UserData";
+constexpr std::string_view kUserIDKey = "UserID";
+constexpr std::string_view kRefCodeKey = "refCode";
+constexpr std::string_view kEventsDatesKey = "eventsDates";
+
+// Finds the top-level "UserID" of a JSON document without building it: the whole text must
+// still be valid JSON, but a hostile file costs no more memory than its nesting stack.
+class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {
+ public:
+  bool null() override { return scalar(); }
+  bool boolean(bool) override { return scalar(); }
+  bool number_integer(number_integer_t) override { return scalar(); }
+  bool number_unsigned(number_unsigned_t) override { return scalar(); }
+  bool number_float(number_float_t, const string_t&) override { return scalar(); }
+  bool binary(binary_t&) override { return scalar(); }
+  bool string(string_t& value) override {
+    if (depth_ == 0) return false;  // a bare string is not a document
+    if (atTopLevelUserID()) userID_ = std::move(value);
+    return scalar();
+  }
+  bool start_object(std::size_t) override { return open(true); }
+  bool start_array(std::size_t) override { return open(false); }
+  bool end_object() override { return close(); }
+  bool end_array() override { return close(); }
+  bool key(string_t& key) override {
+    currentKeyIsUserID_ = depth_ == 1 && topIsObject_ && key == kUserIDKey;
+    if (currentKeyIsUserID_) userID_.reset();  // the last of duplicate members wins
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+
+  const std::optional<std::string>& userID() const { return userID_; }
+
+ private:
+  static constexpr int kMaxDepth = 512;
+
+  bool atTopLevelUserID() const { return depth_ == 1 && currentKeyIsUserID_; }
+  bool scalar() {
+    currentKeyIsUserID_ = false;
+    return depth_ > 0;  // a bare scalar is not a document
+  }
+  bool open(bool isObject) {
+    if (depth_ == 0) topIsObject_ = isObject;
+    currentKeyIsUserID_ = false;
+    return ++depth_ <= kMaxDepth;
+  }
+  bool close() {
+    --depth_;
+    return true;
+  }
+
+  int depth_ = 0;
+  bool topIsObject_ = false;
+  bool currentKeyIsUserID_ = false;
+  std::optional<std::string> userID_;
+};
+
+std::optional<std::string> readUserID() {
+  const std::optional<fs::Path> groupContainer = container();
+  if (!groupContainer) return std::nullopt;
+  const fs::Path file = *groupContainer / kUserDataFile;
+  if (!fs::isReachable(file)) return std::nullopt;
+  const std::optional<std::vector<std::uint8_t>> bytes = fs::readWholeFile(file);
+  if (!bytes) return std::nullopt;
+  UserIDFinder finder;
+  if (!nlohmann::json::sax_parse(bytes->begin(), bytes->end(), &finder)) return std::nullopt;
+  return finder.userID();
+}
+
+}  // namespace
+}  // namespace orvo::store
+
+char* DataManager::getUserID() noexcept {
+  try {
+    const std::optional<std::string> userID = orvo::store::readUserID();
+    return userID ? orvo::copyOut(*userID) : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+char* DataManager::getRefCode() noexcept {
+  try {
+    const std::optional<orvo::DefaultsSuite> suite = orvo::store::openSuite();
+    if (!suite) return nullptr;
+    const orvo::plist::Value* refCode = suite->objectForKey(orvo::store::kRefCodeKey);
+    const std::string* text = refCode == nullptr ? nullptr : refCode->as<std::string>();
+    return text ? orvo::copyOut(*text) : nullptr;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void DataManager::setEventDate(double eventDate) noexcept {
+  try {
+    orvo::store::updateSuite([eventDate](orvo::DefaultsSuite& suite) {
+      const orvo::plist::Array* stored = suite.arrayForKey(orvo::store::kEventsDatesKey);
+      orvo::plist::Array events = stored ? *stored : orvo::plist::Array();
+      events.emplace_back(eventDate);
+      suite.setObject(orvo::store::kEventsDatesKey, std::move(events));
+    });
+  } catch (...) {
+  }
+}

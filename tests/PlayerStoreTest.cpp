@@ -1,0 +1,255 @@
+// The player-level entries, through the exported functions against a real temporary store.
+#include <OrvoModule/OrvoModule.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "support/TestSupport.h"
+
+namespace orvo {
+namespace {
+
+using plist::Array;
+using plist::Dictionary;
+using plist::Value;
+using testing::TempAppGroup;
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+using Text = std::unique_ptr<char, FreeDeleter>;
+
+std::optional<std::string> text(char* returned) {
+  Text owned(returned);
+  if (!owned) return std::nullopt;
+  return std::string(owned.get());
+}
+
+Value suiteWith(std::string key, Value value) {
+  Dictionary root;
+  root.set(std::move(key), std::move(value));
+  return root;
+}
+
+struct UserDataCase {
+  const char* name;
+  std::string content;
+  std::optional<std::string> expected;
+  friend void PrintTo(const UserDataCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class UserIdentity : public ::testing::TestWithParam<UserDataCase> {};
+
+TEST_P(UserIdentity, ReadsTopLevelUserIDOrNothing) {
+  TempAppGroup group;
+  group.writeFile("UserData", GetParam().content);
+  EXPECT_EQ(text(GetUserID()), GetParam().expected);
+}
+
+std::string deeplyNested(int levels) {
+  return "{\"a\":" + std::string(levels, '[') + std::string(levels, ']') + ",\"UserID\":\"x\"}";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UserIdentity,
+    ::testing::Values(
+        UserDataCase{"Plain", R"({"UserID":"player-1","other":3})", "player-1"},
+        UserDataCase{"EmptyString", R"({"UserID":""})", ""},
+        UserDataCase{"NonAscii", R"({"UserID":"j\u00fcrgen-\ud83d\ude00"})", "jürgen-😀"},
+        UserDataCase{"Missing", R"({"userid":"x"})", std::nullopt},
+        UserDataCase{"EmptyFile", "", std::nullopt},
+        UserDataCase{"BareString", R"("player-1")", std::nullopt},
+        UserDataCase{"BareNumber", "42", std::nullopt},
+        UserDataCase{"TopLevelArray", R"([{"UserID":"x"}])", std::nullopt},
+        UserDataCase{"NumberID", R"({"UserID":42})", std::nullopt},
+        UserDataCase{"NullID", R"({"UserID":null})", std::nullopt},
+        UserDataCase{"ObjectID", R"({"UserID":{"UserID":"x"}})", std::nullopt},
+        UserDataCase{"NestedOnly", R"({"profile":{"UserID":"x"}})", std::nullopt},
+        UserDataCase{"LastDuplicateWins", R"({"UserID":"a","UserID":"b"})", "b"},
+        UserDataCase{"TrailingGarbage", R"({"UserID":"x"} x)", std::nullopt},
+        UserDataCase{"Truncated", R"({"UserID":"x")", std::nullopt},
+        UserDataCase{"InvalidUtf8", "{\"UserID\":\"a\xff\"}", std::nullopt},
+        UserDataCase{"NestedWithinLimit", deeplyNested(500), "x"},
+        UserDataCase{"MillionLevels", std::string(1000000, '['), std::nullopt},
+        UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UserIdentityFile, NoContainerOrNoFileGivesNull) {
+  TempAppGroup group;
+  EXPECT_EQ(GetUserID(), nullptr);  // container without UserData
+  group.writeFile("UserData", R"({"UserID":"x"})");
+  std::filesystem::rename(group.container(), group.dataHome() / "elsewhere");
+  EXPECT_EQ(GetUserID(), nullptr);  // no container at all
+}
+
+TEST(UserIdentityFile, UnreadableEntryGivesNull) {
+  TempAppGroup group;
+  std::filesystem::create_directories(group.container() / "UserData");
+  EXPECT_EQ(GetUserID(), nullptr);
+}
+
+TEST(UserIdentityFile, EveryCallReturnsItsOwnCopy) {
+  TempAppGroup group;
+  group.writeFile("UserData", R"({"UserID":"player-1"})");
+  Text first(GetUserID());
+  Text second(GetUserID());
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first.get(), second.get());
+  first.reset();
+  EXPECT_STREQ(second.get(), "player-1");
+}
+
+TEST(ReferralCode, ReadsStoredText) {
+  TempAppGroup group;
+  group.writeSuite(suiteWith("refCode", "ORVO-1"));
+  EXPECT_EQ(text(GetRefCode()), "ORVO-1");
+  group.writeSuite(suiteWith("refCode", ""));
+  EXPECT_EQ(text(GetRefCode()), "");
+}
+
+TEST(ReferralCode, MissingOrNotTextGivesNull) {
+  TempAppGroup group;
+  EXPECT_EQ(GetRefCode(), nullptr);  // no suite file at all
+  group.writeSuite(Dictionary());
+  EXPECT_EQ(GetRefCode(), nullptr);
+  group.writeSuite(suiteWith("refCode", 42.0));
+  EXPECT_EQ(GetRefCode(), nullptr);
+  group.writeSuite(suiteWith("refCode", Array{Value("ORVO-1")}));
+  EXPECT_EQ(GetRefCode(), nullptr);
+}
+
+TEST(ReferralCode, ReadsXmlSuite) {
+  TempAppGroup group;
+  group.writeSuiteBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>refCode</key><string>X &amp; Y</string></dict></plist>)");
+  EXPECT_EQ(text(GetRefCode()), "X & Y");
+}
+
+Array eventsIn(const TempAppGroup& group) {
+  const std::optional<Value> root = group.readSuite();
+  if (!root || !root->is<Dictionary>()) return {};
+  const Value* events = root->as<Dictionary>()->find("eventsDates");
+  return events && events->is<Array>() ? *events->as<Array>() : Array{};
+}
+
+TEST(EventLog, AppendsEachValueUnchanged) {
+  TempAppGroup group;
+  SetEventDate(5.0);
+  EXPECT_EQ(eventsIn(group), (Array{Value(5.0)}));
+  SetEventDate(-1.25);
+  SetEventDate(0.0);
+  SetEventDate(5.0);
+  EXPECT_EQ(eventsIn(group), (Array{Value(5.0), Value(-1.25), Value(0.0), Value(5.0)}));
+}
+
+TEST(EventLog, KeepsStoredElementsWhateverTheirTypeAndOtherKeys) {
+  TempAppGroup group;
+  Dictionary root;
+  root.set("refCode", "R");
+  root.set("eventsDates", Array{Value(1.0), Value(plist::Integer::fromSigned(2)), Value("odd")});
+  root.set("GamesKey", Dictionary());
+  group.writeSuite(root);
+  SetEventDate(2.0);
+  Dictionary expected = root;
+  expected.set("eventsDates", Array{Value(1.0), Value(plist::Integer::fromSigned(2)), Value("odd"),
+                                    Value(2.0)});
+  EXPECT_EQ(group.readSuite(), Value(expected));
+}
+
+TEST(EventLog, ReplacesValueThatIsNotAnArray) {
+  TempAppGroup group;
+  group.writeSuite(suiteWith("eventsDates", "text"));
+  SetEventDate(7.5);
+  EXPECT_EQ(eventsIn(group), (Array{Value(7.5)}));
+}
+
+TEST(EventLog, NoContainerWritesNothing) {
+  TempAppGroup group;
+  std::filesystem::remove_all(group.container());
+  SetEventDate(1.0);
+  EXPECT_FALSE(std::filesystem::exists(group.container()));
+}
+
+struct CorruptSuite {
+  const char* name;
+  std::string bytes;
+  friend void PrintTo(const CorruptSuite& c, std::ostream* os) { *os << c.name; }
+};
+
+class CorruptSuiteFile : public ::testing::TestWithParam<CorruptSuite> {};
+
+TEST_P(CorruptSuiteFile, GivesNoValueAndIsNeverRewritten) {
+  TempAppGroup group;
+  group.writeSuiteBytes(GetParam().bytes);
+  EXPECT_EQ(GetRefCode(), nullptr);
+  SetEventDate(1.0);
+  EXPECT_EQ(group.readSuiteBytes(), GetParam().bytes);
+}
+
+std::string randomBytes(std::size_t n) {
+  std::string s(n, '\0');
+  std::uint32_t x = 2463534242u;
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+std::string truncatedValidSuite() {
+  Dictionary root;
+  root.set("refCode", "ORVO-1");
+  root.set("eventsDates", Array{Value(1.0), Value(2.0)});
+  auto bytes = plist::writeBinaryPropertyList(root);
+  return std::string(bytes->begin(), bytes->end() - 5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, CorruptSuiteFile,
+    ::testing::Values(CorruptSuite{"RandomBytes", randomBytes(4096)},
+                      CorruptSuite{"Truncated", truncatedValidSuite()},
+                      CorruptSuite{"BinaryMagicOnly", "bplist00"},
+                      CorruptSuite{"Empty", ""},
+                      CorruptSuite{"TopLevelArray",
+                                   "<plist version=\"1.0\"><array><real>1</real></array></plist>"},
+                      CorruptSuite{"BadXml", "<plist version=\"1.0\"><dict><key>a</key>"},
+                      CorruptSuite{"UnknownElement",
+                                   "<plist version=\"1.0\"><dict><key>a</key><float>1</float>"
+                                   "</dict></plist>"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CorruptSuiteFile, UnreadableFileIsLeftAlone) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempAppGroup group;
+  group.writeSuite(suiteWith("refCode", "R"));
+  std::filesystem::permissions(group.suitePath(), std::filesystem::perms::none);
+  EXPECT_EQ(GetRefCode(), nullptr);
+  SetEventDate(1.0);
+  std::filesystem::permissions(group.suitePath(), std::filesystem::perms::owner_read);
+  EXPECT_EQ(group.readSuite(), suiteWith("refCode", "R"));
+}
+
+TEST(EventLog, ConcurrentGamesLoseNoEvent) {
+  constexpr int kGames = 8;
+  constexpr int kEventsEach = 40;
+  TempAppGroup group;
+  ASSERT_TRUE(testing::runInChildren(kGames, [](int game) {
+    for (int i = 0; i < kEventsEach; ++i) SetEventDate(game * 1000 + i);
+    return true;
+  }));
+  const Array events = eventsIn(group);
+  ASSERT_EQ(events.size(), static_cast<std::size_t>(kGames * kEventsEach));
+  // Each game's own events stay in the order it appended them.
+  std::vector<int> next(kGames, 0);
+  for (const Value& v : events) {
+    const int n = static_cast<int>(*v.number());
+    EXPECT_EQ(n % 1000, next[n / 1000]++);
+  }
+}
+
+}  // namespace
+}  // namespace orvo

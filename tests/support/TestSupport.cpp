@@ -1,0 +1,156 @@
+#include "support/TestSupport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace orvo::testing {
+namespace stdfs = std::filesystem;
+
+TempAppGroup::TempAppGroup() {
+  char pattern[] = "/tmp/orvo-test-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  dataHome_ = pattern;
+  container_ = dataHome_ / "app-groups" / ORVO_APP_GROUP_IDENTIFIER;
+  stdfs::create_directories(container_);
+  if (const char* old = std::getenv("XDG_DATA_HOME")) savedXdg_ = old;
+  ::setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
+}
+
+TempAppGroup::~TempAppGroup() {
+  if (savedXdg_) {
+    ::setenv("XDG_DATA_HOME", savedXdg_->c_str(), 1);
+  } else {
+    ::unsetenv("XDG_DATA_HOME");
+  }
+  std::error_code ec;
+  stdfs::permissions(dataHome_, stdfs::perms::owner_all, stdfs::perm_options::add, ec);
+  stdfs::remove_all(dataHome_, ec);
+}
+
+stdfs::path TempAppGroup::suitePath() const {
+  return container_ / "Library" / "Preferences" /
+         (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist");
+}
+
+void TempAppGroup::writeSuite(const plist::Value& root) const {
+  const auto bytes = plist::writeBinaryPropertyList(root);
+  if (!bytes) throw std::runtime_error("cannot encode suite");
+  writeSuiteBytes(std::string(bytes->begin(), bytes->end()));
+}
+
+void TempAppGroup::writeSuiteBytes(const std::string& bytes) const {
+  stdfs::create_directories(suitePath().parent_path());
+  std::ofstream(suitePath(), std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::optional<plist::Value> TempAppGroup::readSuite() const {
+  const std::string bytes = readSuiteBytes();
+  return plist::readPropertyList(
+      std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+}
+
+std::string TempAppGroup::readSuiteBytes() const { return readFile(suitePath()); }
+
+void TempAppGroup::writeFile(const stdfs::path& relative, const std::string& bytes) const {
+  stdfs::create_directories((container_ / relative).parent_path());
+  std::ofstream(container_ / relative, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+LogCapture::LogCapture() : saved_(::dup(STDERR_FILENO)) {
+  char name[] = "/tmp/orvo-log-XXXXXX";
+  file_ = ::mkstemp(name);
+  if (file_ < 0 || saved_ < 0) throw std::runtime_error("cannot capture the log");
+  ::unlink(name);
+  std::fflush(stderr);
+  ::dup2(file_, STDERR_FILENO);
+}
+
+LogCapture::~LogCapture() {
+  restore();
+  ::close(file_);
+  ::close(saved_);
+}
+
+void LogCapture::restore() {
+  std::fflush(stderr);
+  ::dup2(saved_, STDERR_FILENO);
+}
+
+std::vector<std::string> LogCapture::rawLines() {
+  std::fflush(stderr);
+  std::string content;
+  char buf[4096];
+  ::lseek(file_, 0, SEEK_SET);
+  for (ssize_t n; (n = ::read(file_, buf, sizeof buf)) > 0;) {
+    content.append(buf, static_cast<std::size_t>(n));
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(content);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> LogCapture::lines() {
+  // A message may span several lines (an array's rendering); continuation lines do not start
+  // with a date and are joined back to their message.
+  std::vector<std::string> messages;
+  for (const std::string& line : rawLines()) {
+    const bool starts = line.size() > 24 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
+                        line[13] == ':' && line[19] == '.' && line.find("] ") != std::string::npos;
+    if (starts) {
+      messages.push_back(line.substr(line.find("] ") + 2));
+    } else if (!messages.empty()) {
+      messages.back() += "\n" + line;
+    }
+  }
+  return messages;
+}
+
+bool runInChildren(int count, const std::function<bool(int index)>& body) {
+  std::vector<pid_t> children;
+  for (int i = 0; i < count; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      std::_Exit(body(i) ? 0 : 1);
+    }
+    if (pid < 0) return false;
+    children.push_back(pid);
+  }
+  bool allOk = true;
+  for (pid_t pid : children) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      allOk = false;
+    }
+  }
+  return allOk;
+}
+
+CommandResult runCommand(const std::string& command) {
+  CommandResult result{-1, {}};
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) result.output.append(buf, n);
+  const int status = ::pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string readFile(const stdfs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+}  // namespace orvo::testing

@@ -1,0 +1,75 @@
+// Fixtures shared by the test suites: a throwaway app group, log capture, child processes.
+#ifndef ORVO_TESTS_SUPPORT_TESTSUPPORT_H_
+#define ORVO_TESTS_SUPPORT_TESTSUPPORT_H_
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/PropertyList.h"
+
+namespace orvo::testing {
+
+// A temporary XDG_DATA_HOME holding the app group's container, removed with all it holds.
+// XDG_DATA_HOME is restored afterwards.
+class TempAppGroup {
+ public:
+  TempAppGroup();
+  TempAppGroup(const TempAppGroup&) = delete;
+  TempAppGroup& operator=(const TempAppGroup&) = delete;
+  ~TempAppGroup();
+
+  const std::filesystem::path& dataHome() const { return dataHome_; }
+  const std::filesystem::path& container() const { return container_; }
+  std::filesystem::path suitePath() const;
+
+  // Writes the suite file as a game would (binary property list).
+  void writeSuite(const plist::Value& root) const;
+  void writeSuiteBytes(const std::string& bytes) const;
+  // The suite file as stored: parsed, and raw.
+  std::optional<plist::Value> readSuite() const;
+  std::string readSuiteBytes() const;
+  void writeFile(const std::filesystem::path& relative, const std::string& bytes) const;
+
+ private:
+  std::filesystem::path dataHome_;
+  std::filesystem::path container_;
+  std::optional<std::string> savedXdg_;
+};
+
+// Captures what the module logs on standard error while alive. lines() gives the messages
+// without the date/program prefix.
+class LogCapture {
+ public:
+  LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  ~LogCapture();
+  std::vector<std::string> lines();
+  // Whole lines as written, prefix included.
+  std::vector<std::string> rawLines();
+
+ private:
+  void restore();
+  int saved_;
+  int file_;
+};
+
+// Runs `body` in `count` forked child processes at once and waits for all; true when every
+// child's body returned true.
+bool runInChildren(int count, const std::function<bool(int index)>& body);
+
+// Runs a command line through the shell; its exit status and standard output.
+struct CommandResult {
+  int status;
+  std::string output;
+};
+CommandResult runCommand(const std::string& command);
+
+std::string readFile(const std::filesystem::path& path);
+
+}  // namespace orvo::testing
+
+#endif  // ORVO_TESTS_SUPPORT_TESTSUPPORT_H_

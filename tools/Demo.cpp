@@ -1,0 +1,103 @@
+#include "Demo.h"
+
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Host.h"
+
+namespace orvo::tool {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// The store as a game of the group leaves it: identity file, referral code, three games.
+constexpr const char kUserData[] = R"({"UserID": "player-7f3a", "name": "Demo Player"})";
+constexpr const char kSuite[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>refCode</key><string>ORVO-2026</string>
+  <key>GamesKey</key>
+  <dict>
+    <key>com.orvo.alpha</key><dict><key>LastPlayDate</key><real>1764950400</real></dict>
+    <key>com.orvo.beta</key><dict/>
+    <key>com.orvo.gamma</key><dict><key>LastPlayDate</key><real>1764864000</real></dict>
+  </dict>
+</dict>
+</plist>
+)";
+
+// A temporary data home holding the group's container; removed with everything in it.
+class ThrowawayAppGroup {
+ public:
+  ThrowawayAppGroup() {
+    char pattern[] = "/tmp/orvo-demo-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) return;
+    root_ = pattern;
+    container_ = root_ / "app-groups" / ORVO_APP_GROUP_IDENTIFIER;
+    stdfs::create_directories(container_ / "Library" / "Preferences");
+    ::setenv("XDG_DATA_HOME", root_.c_str(), 1);
+  }
+  ThrowawayAppGroup(const ThrowawayAppGroup&) = delete;
+  ThrowawayAppGroup& operator=(const ThrowawayAppGroup&) = delete;
+  ~ThrowawayAppGroup() {
+    std::error_code ec;
+    if (!root_.empty()) stdfs::remove_all(root_, ec);
+  }
+  bool ready() const { return !root_.empty(); }
+  const stdfs::path& container() const { return container_; }
+  void write(const stdfs::path& relative, const std::string& content) const {
+    std::ofstream(container_ / relative, std::ios::binary) << content;
+  }
+
+ private:
+  stdfs::path root_;
+  stdfs::path container_;
+};
+
+bool step(const Host& host, const std::string& entry, const std::vector<std::string>& args) {
+  std::string shown = entry + "(";
+  for (std::size_t i = 0; i < args.size(); ++i) shown += (i ? ", " : "") + args[i];
+  shown += ")";
+  std::vector<std::string> logLines;
+  const std::optional<std::string> result = host.call(entry, args, &logLines);
+  if (!result) return false;
+  std::printf("> %s\n  = %s\n", shown.c_str(), result->c_str());
+  for (const std::string& line : logLines) std::printf("  log: %s\n", line.c_str());
+  return true;
+}
+
+}  // namespace
+
+int runDemo(const std::string& libraryPath) {
+  const std::optional<Host> host = Host::load(libraryPath);
+  if (!host) return 1;
+  ThrowawayAppGroup group;
+  if (!group.ready()) {
+    std::fprintf(stderr, "orvo: cannot create a temporary app group\n");
+    return 1;
+  }
+  group.write("UserData", kUserData);
+  group.write(stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
+              kSuite);
+  std::printf("App group %s in %s\n\n", ORVO_APP_GROUP_IDENTIFIER, group.container().c_str());
+
+  const std::vector<std::pair<std::string, std::vector<std::string>>> session = {
+      {"GetUserID", {}},
+      {"GetRefCode", {}},
+      {"SetEventDate", {"1765000000"}},
+      {"SetEventDate", {"1765000042.5"}},
+  };
+  for (const auto& [entry, args] : session) {
+    if (!step(*host, entry, args)) return 1;
+  }
+  return 0;
+}
+
+}  // namespace orvo::tool

@@ -1,0 +1,236 @@
+#include "Host.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+
+namespace orvo::tool {
+namespace {
+
+// The exported name of the current-on-fire entry point has U+0435 (bytes D0 B5) after "Gam".
+constexpr const char kCurrentOnFireName[] = "GetCurrentGam\xD0\xB5OnFire";
+
+enum class Signature { Text, VoidDouble, TextTextDouble, BoolTextDoubleDouble, VoidTextDouble,
+                       TextTextText, BoolText, Bool };
+
+const std::map<std::string, Signature>& signatures() {
+  static const std::map<std::string, Signature> table = {
+      {"GetStoreCode", Signature::Text},
+      {"GetUserID", Signature::Text},
+      {"GetRefCode", Signature::Text},
+      {"SetEventDate", Signature::VoidDouble},
+      {"SetNextGameOnFire", Signature::TextTextDouble},
+      {kCurrentOnFireName, Signature::Text},
+      {"GetAllGames", Signature::Text},
+      {"SetInterstitialDate", Signature::BoolTextDoubleDouble},
+      {"SetLastPlayDate", Signature::VoidTextDouble},
+      {"GetEncryptedData", Signature::TextTextText},
+      {"GetDecryptedData", Signature::TextTextText},
+      {"CanOpenURL", Signature::BoolText},
+      {"IsVPNEnabled", Signature::Bool},
+  };
+  return table;
+}
+
+std::size_t arity(Signature s) {
+  switch (s) {
+    case Signature::Text:
+    case Signature::Bool: return 0;
+    case Signature::VoidDouble:
+    case Signature::BoolText: return 1;
+    case Signature::TextTextDouble:
+    case Signature::VoidTextDouble:
+    case Signature::TextTextText: return 2;
+    case Signature::BoolTextDoubleDouble: return 3;
+  }
+  return 0;
+}
+
+std::optional<double> parseDouble(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return std::nullopt;
+  return value;
+}
+
+std::string quoted(const char* text) {
+  std::string out = "\"";
+  for (const char* p = text; *p != '\0'; ++p) {
+    const auto c = static_cast<unsigned char>(*p);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// Takes ownership of a returned text: prints it and releases it with free, as a host must.
+std::string takeText(char* text) {
+  if (text == nullptr) return "null";
+  std::string printed = quoted(text);
+  std::free(text);
+  return printed;
+}
+
+std::string printBool(bool value) { return value ? "1" : "0"; }
+
+// Sends standard error to a temporary file while alive, and gives back what was written.
+class StderrCapture {
+ public:
+  StderrCapture() : saved_(::dup(STDERR_FILENO)) {
+    std::fflush(stderr);
+    char name[] = "/tmp/orvo-log-XXXXXX";
+    file_ = ::mkstemp(name);
+    if (file_ >= 0) {
+      ::unlink(name);
+      ::dup2(file_, STDERR_FILENO);
+    }
+  }
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  ~StderrCapture() {
+    restore();
+    if (file_ >= 0) ::close(file_);
+    if (saved_ >= 0) ::close(saved_);
+  }
+  std::vector<std::string> lines() {
+    restore();
+    std::vector<std::string> out;
+    if (file_ < 0) return out;
+    std::string content;
+    char buf[4096];
+    ::lseek(file_, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(file_, buf, sizeof buf)) > 0;) content.append(buf, static_cast<std::size_t>(n));
+    std::istringstream in(content);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+
+ private:
+  void restore() {
+    std::fflush(stderr);
+    if (saved_ >= 0) ::dup2(saved_, STDERR_FILENO);
+  }
+  int saved_;
+  int file_ = -1;
+};
+
+}  // namespace
+
+void Host::Closer::operator()(void* handle) const { ::dlclose(handle); }
+
+std::optional<Host> Host::load(const std::string& path) {
+  void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "orvo: cannot load %s: %s\n", path.c_str(), ::dlerror());
+    return std::nullopt;
+  }
+  return Host(handle);
+}
+
+std::optional<std::string> Host::call(const std::string& requested,
+                                      const std::vector<std::string>& args,
+                                      std::vector<std::string>* logLines) const {
+  // The Latin spelling is accepted on the command line for convenience; the symbol bound is
+  // always the exported one.
+  const std::string entry = requested == "GetCurrentGameOnFire" ? kCurrentOnFireName : requested;
+  const auto found = signatures().find(entry);
+  if (found == signatures().end()) {
+    std::fprintf(stderr, "orvo: unknown entry point %s\n", requested.c_str());
+    return std::nullopt;
+  }
+  const Signature signature = found->second;
+  if (args.size() != arity(signature)) {
+    std::fprintf(stderr, "orvo: %s takes %zu argument(s)\n", requested.c_str(), arity(signature));
+    return std::nullopt;
+  }
+  void* symbol = ::dlsym(handle_.get(), entry.c_str());
+  if (symbol == nullptr) {
+    std::fprintf(stderr, "orvo: the library exports no %s\n", requested.c_str());
+    return std::nullopt;
+  }
+  std::vector<double> numbers(args.size());
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const bool numeric = (signature == Signature::VoidDouble && i == 0) ||
+                         ((signature == Signature::TextTextDouble ||
+                           signature == Signature::VoidTextDouble ||
+                           signature == Signature::BoolTextDoubleDouble) && i > 0);
+    if (!numeric) continue;
+    const std::optional<double> number = parseDouble(args[i]);
+    if (!number) {
+      std::fprintf(stderr, "orvo: not a number: %s\n", args[i].c_str());
+      return std::nullopt;
+    }
+    numbers[i] = *number;
+  }
+  const char* a0 = args.size() > 0 ? args[0].c_str() : nullptr;
+  const char* a1 = args.size() > 1 ? args[1].c_str() : nullptr;
+
+  std::optional<StderrCapture> capture;
+  if (logLines != nullptr) capture.emplace();
+  std::string printed;
+  switch (signature) {
+    case Signature::Text:
+      printed = takeText(reinterpret_cast<char* (*)()>(symbol)());
+      break;
+    case Signature::VoidDouble:
+      reinterpret_cast<void (*)(double)>(symbol)(numbers[0]);
+      printed = "(no result)";
+      break;
+    case Signature::TextTextDouble:
+      printed = takeText(reinterpret_cast<char* (*)(const char*, double)>(symbol)(a0, numbers[1]));
+      break;
+    case Signature::BoolTextDoubleDouble:
+      printed = printBool(reinterpret_cast<bool (*)(const char*, double, double)>(symbol)(
+          a0, numbers[1], numbers[2]));
+      break;
+    case Signature::VoidTextDouble:
+      reinterpret_cast<void (*)(const char*, double)>(symbol)(a0, numbers[1]);
+      printed = "(no result)";
+      break;
+    case Signature::TextTextText:
+      printed = takeText(reinterpret_cast<char* (*)(const char*, const char*)>(symbol)(a0, a1));
+      break;
+    case Signature::BoolText:
+      printed = printBool(reinterpret_cast<bool (*)(const char*)>(symbol)(a0));
+      break;
+    case Signature::Bool:
+      printed = printBool(reinterpret_cast<bool (*)()>(symbol)());
+      break;
+  }
+  if (capture) *logLines = capture->lines();
+  return printed;
+}
+
+std::string defaultLibraryPath() {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path dir = ec ? std::filesystem::path(".") : self.parent_path();
+  return (dir / "libOrvoModule.so.1").string();
+}
+
+}  // namespace orvo::tool
