@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,14 @@ class ThrowawayAppGroup {
   stdfs::path container_;
 };
 
+std::string secondsFromNow(double seconds) {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f",
+                std::chrono::duration<double>(now).count() + seconds);
+  return text;
+}
+
 bool step(const Host& host, const std::string& entry, const std::vector<std::string>& args) {
   std::string shown = entry + "(";
   for (std::size_t i = 0; i < args.size(); ++i) shown += (i ? ", " : "") + args[i];
@@ -93,6 +102,20 @@ int runDemo(const std::string& libraryPath) {
       {"GetRefCode", {}},
       {"SetEventDate", {"1765000000"}},
       {"SetEventDate", {"1765000042.5"}},
+      // Two games show interstitials; a window of 60 decides whether another may follow.
+      {"SetInterstitialDate", {"com.orvo.alpha", "1000", "60"}},
+      {"SetInterstitialDate", {"com.orvo.beta", "1030", "60"}},
+      {"SetInterstitialDate", {"com.orvo.alpha", "1100", "60"}},
+      {"SetInterstitialDate", {"com.orvo.beta", "1120", "60"}},
+      {"SetInterstitialDate", {"com.orvo.alpha", "1170", "60"}},
+      // The on-fire period goes to the game whose last interstitial is the oldest.
+      {"GetCurrentGameOnFire", {}},
+      {"SetNextGameOnFire", {"com.orvo.alpha", secondsFromNow(3600)}},
+      {"GetCurrentGameOnFire", {}},
+      {"SetNextGameOnFire", {"com.orvo.gamma", secondsFromNow(7200)}},
+      {"GetCurrentGameOnFire", {}},
+      {"SetLastPlayDate", {"com.orvo.beta", secondsFromNow(0)}},
+      {"GetAllGames", {}},
   };
   for (const auto& [entry, args] : session) {
     if (!step(*host, entry, args)) return 1;
