@@ -123,7 +123,8 @@ TEST(ReturnedText, IsAFreshBlockPerCallThroughTheLoadedLibrary) {
 // through ctypes.
 TEST(OutsideClient, PythonCtypesGetsTheDocumentedResults) {
   const testing::CommandResult run = testing::runCommand(
-      std::string(ORVO_PYTHON3) + " " + ORVO_TEST_DATA_DIR + "/ctypes_client.py " +
+      std::string("env ") + ORVO_FOREIGN_HOST_ENV + " " + ORVO_PYTHON3 + " " +
+      ORVO_TEST_DATA_DIR + "/ctypes_client.py " +
       ORVO_LIBRARY_PATH + " " + ORVO_APP_GROUP_IDENTIFIER + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("ctypes client: all checks passed"), std::string::npos) << run.output;
