@@ -8,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/PropertyList.h"
@@ -46,7 +47,7 @@ constexpr std::size_t kPayloadBudgetPerFileByte = 64;
 constexpr std::size_t kMaxSharedStringBytes = 48;
 static_assert(kMaxSharedStringBytes + 2 <= kPayloadBudgetPerFileByte);
 
-std::uint64_t loadBig(const std::uint8_t* p, unsigned width) {
+[[gnu::always_inline]] inline std::uint64_t loadBig(const std::uint8_t* p, unsigned width) {
   if constexpr (std::endian::native == std::endian::little) {
     switch (width) {
       case 1:
@@ -72,7 +73,7 @@ std::uint64_t loadBig(const std::uint8_t* p, unsigned width) {
   return v;
 }
 
-void storeBig(std::uint8_t* p, std::uint64_t v, unsigned width) {
+[[gnu::always_inline]] inline void storeBig(std::uint8_t* p, std::uint64_t v, unsigned width) {
   if constexpr (std::endian::native == std::endian::little) {
     switch (width) {
       case 1:
@@ -139,6 +140,17 @@ bool utf16ToUtf8(const std::uint8_t* p, std::size_t units, std::string& out) {
   return true;
 }
 
+// Whether every offset of the table points into the objects, the whole table in one pass.
+template <unsigned kWidth>
+bool offsetsInRange(const std::uint8_t* table, std::uint64_t count, std::uint64_t end) {
+  bool bad = false;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const std::uint64_t offset = loadBig(table + i * kWidth, kWidth);
+    bad |= offset < kHeaderSize || offset >= end;
+  }
+  return !bad;
+}
+
 class BinaryReader {
  public:
   explicit BinaryReader(std::span<const std::uint8_t> bytes)
@@ -178,6 +190,11 @@ class BinaryReader {
     return true;
   }
   bool push(const Opening& opening);
+  // The first byte of object `ref`, or null when there is no such object.
+  const std::uint8_t* objectAt(std::uint64_t ref) const {
+    if (ref >= objectCount_) return nullptr;
+    return begin_ + loadBig(offsetTable_ + ref * offsetSize_, offsetSize_);
+  }
   template <typename Sink>
   Outcome readObject(std::uint64_t ref, Sink&& sink, Opening& opening);
 
@@ -216,9 +233,21 @@ bool BinaryReader::readTrailer() {
   if (objectCount_ > (tableLimit - tableOffset) / offsetSize_) return false;
   objectsEnd_ = begin_ + tableOffset;
   offsetTable_ = objectsEnd_;
-  for (std::uint64_t i = 0; i < objectCount_; ++i) {
-    const std::uint64_t offset = loadBig(offsetTable_ + i * offsetSize_, offsetSize_);
-    if (offset < kHeaderSize || offset >= tableOffset) return false;
+  switch (offsetSize_) {
+    case 1:
+      if (!offsetsInRange<1>(offsetTable_, objectCount_, tableOffset)) return false;
+      break;
+    case 2:
+      if (!offsetsInRange<2>(offsetTable_, objectCount_, tableOffset)) return false;
+      break;
+    case 4:
+      if (!offsetsInRange<4>(offsetTable_, objectCount_, tableOffset)) return false;
+      break;
+    default:
+      for (std::uint64_t i = 0; i < objectCount_; ++i) {
+        const std::uint64_t offset = loadBig(offsetTable_ + i * offsetSize_, offsetSize_);
+        if (offset < kHeaderSize || offset >= tableOffset) return false;
+      }
   }
   valueBudget_ = std::max(kMinValueBudget, size_);
   payloadBudget_ = size_ > kMinPayloadBudget / kPayloadBudgetPerFileByte
@@ -264,10 +293,9 @@ bool BinaryReader::push(const Opening& opening) {
 
 // Hands a scalar to `sink` as its own type, or describes a container in `opening`.
 template <typename Sink>
-BinaryReader::Outcome BinaryReader::readObject(std::uint64_t ref, Sink&& sink,
-                                               Opening& opening) {
-  if (ref >= objectCount_) return Outcome::kFailed;
-  const std::uint8_t* p = begin_ + loadBig(offsetTable_ + ref * offsetSize_, offsetSize_);
+BinaryReader::Outcome BinaryReader::readObject(std::uint64_t ref, Sink&& sink, Opening& opening) {
+  const std::uint8_t* p = objectAt(ref);
+  if (p == nullptr) return Outcome::kFailed;
   const std::uint8_t marker = *p++;
   const std::size_t left = static_cast<std::size_t>(objectsEnd_ - p);
   const unsigned low = marker & 0x0F;
@@ -303,8 +331,7 @@ BinaryReader::Outcome BinaryReader::readObject(std::uint64_t ref, Sink&& sink,
       if (marker == kReal64 && left >= 8) {
         sink(std::bit_cast<double>(loadBig(p, 8)));
       } else if (marker == kReal32 && left >= 4) {
-        sink(static_cast<double>(
-            std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p, 4)))));
+        sink(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p, 4)))));
       } else {
         return Outcome::kFailed;
       }
@@ -314,16 +341,14 @@ BinaryReader::Outcome BinaryReader::readObject(std::uint64_t ref, Sink&& sink,
       sink(Date{std::bit_cast<double>(loadBig(p, 8))});
       return Outcome::kScalar;
     case 0x4:
-      if (!readLength(p, marker, length) ||
-          length > static_cast<std::size_t>(objectsEnd_ - p) ||
+      if (!readLength(p, marker, length) || length > static_cast<std::size_t>(objectsEnd_ - p) ||
           !charge(payload_, payloadBudget_, length)) {
         return Outcome::kFailed;
       }
       sink(Data{std::vector<std::uint8_t>(p, p + length)});
       return Outcome::kScalar;
     case 0x5: {
-      if (!readLength(p, marker, length) ||
-          length > static_cast<std::size_t>(objectsEnd_ - p) ||
+      if (!readLength(p, marker, length) || length > static_cast<std::size_t>(objectsEnd_ - p) ||
           !charge(payload_, payloadBudget_, length)) {
         return Outcome::kFailed;
       }
@@ -375,7 +400,8 @@ std::optional<Value> BinaryReader::read() {
 
   Opening opening;
   std::optional<Value> root;
-  switch (readObject(topObject_, [&root](auto&& v) { root.emplace(std::move(v)); }, opening)) {
+  switch (readObject(
+      topObject_, [&root](auto&& v) { root.emplace(std::forward<decltype(v)>(v)); }, opening)) {
     case Outcome::kFailed:
       return std::nullopt;
     case Outcome::kScalar:
@@ -406,10 +432,16 @@ std::optional<Value> BinaryReader::read() {
     // After a push `frame` may have moved, so each branch stops there.
     if (!frame.isDict) {
       Array& array = frame.array;
-      auto sink = [&array](auto&& v) { array.emplace_back(std::move(v)); };
+      auto sink = [&array](auto&& v) { array.emplace_back(std::forward<decltype(v)>(v)); };
       while (frame.next < frame.count) {
         const std::uint64_t child = loadBig(frame.refs + frame.next * refSize_, refSize_);
         ++frame.next;
+        // Arrays of reals are most of a registry; they skip the general dispatch.
+        const std::uint8_t* object = objectAt(child);
+        if (object != nullptr && *object == kReal64 && objectsEnd_ - object > 8) {
+          array.emplace_back(std::bit_cast<double>(loadBig(object + 1, 8)));
+          continue;
+        }
         const Outcome outcome = readObject(child, sink, opening);
         if (outcome == Outcome::kFailed) return std::nullopt;
         if (outcome == Outcome::kContainer) {
@@ -428,7 +460,7 @@ std::optional<Value> BinaryReader::read() {
       bool isString = false;
       auto keySink = [&key, &isString](auto&& v) {
         if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
-          key = std::move(v);
+          key = std::forward<decltype(v)>(v);
           isString = true;
         }
       };
@@ -437,7 +469,9 @@ std::optional<Value> BinaryReader::read() {
         return std::nullopt;
       }
       Dictionary& dict = frame.dict;
-      auto sink = [&dict, &key](auto&& v) { dict.append(std::move(key), Value(std::move(v))); };
+      auto sink = [&dict, &key](auto&& v) {
+        dict.append(std::move(key), Value(std::forward<decltype(v)>(v)));
+      };
       const Outcome outcome = readObject(loadBig(valueRef, refSize_), sink, opening);
       if (outcome == Outcome::kFailed) return std::nullopt;
       if (outcome == Outcome::kContainer) {
@@ -447,6 +481,16 @@ std::optional<Value> BinaryReader::read() {
       }
     }
   }
+}
+
+// UTF-16 units of valid UTF-8: one per character, two for those past the BMP.
+std::uint64_t utf16Units(std::string_view text) {
+  std::uint64_t units = 0;
+  for (const char c : text) {
+    const auto b = static_cast<std::uint8_t>(c);
+    units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
+  }
+  return units;
 }
 
 class BinaryWriter {
@@ -467,29 +511,35 @@ class BinaryWriter {
     kDict,
   };
 
-  // One object of the output, in output order.
+  // One object of the output, in output order. Kept small, since a registry has thousands:
+  // lengths are taken from the source again when the object is written.
   struct Node {
-    const Value* value;       // every kind but strings
-    const std::string* text;  // strings, dictionary keys among them
-    std::uint64_t length;     // characters or UTF-16 units, data bytes, container entries
-    std::size_t refBegin;     // containers: first slot of their references in refs_
+    const void* source;      // the std::string of a string or key, the Value of anything else
+    std::uint32_t refBegin;  // containers: first slot of their references in refs_
     Kind kind;
   };
 
   struct Frame {
     const Value* container;
-    std::size_t refBegin;
+    std::uint32_t refBegin;
     std::size_t next;
   };
 
-  static constexpr std::size_t kFailed = ~std::size_t{0};
+  static constexpr std::uint32_t kFailed = ~std::uint32_t{0};
 
-  std::size_t addValue(const Value& value);
-  std::size_t addString(const std::string& text);
-  std::size_t addNode(Node node, std::uint64_t bytes) {
-    nodes_.push_back(node);
+  bool reserve(const Value& root);
+  std::uint32_t addValue(const Value& value);
+  std::uint32_t addString(const std::string& text);
+  std::uint32_t addNode(const void* source, Kind kind, std::uint64_t bytes,
+                        std::uint32_t refBegin = 0) {
+    nodes_.push_back({source, refBegin, kind});
     objectBytes_ += bytes;
-    return nodes_.size() - 1;
+    return static_cast<std::uint32_t>(nodes_.size() - 1);
+  }
+  std::uint32_t addContainer(const Value& value, Kind kind, std::size_t count, std::size_t slots) {
+    const auto refBegin = static_cast<std::uint32_t>(refs_.size());
+    refs_.resize(refs_.size() + slots);
+    return addNode(&value, kind, headerBytes(count), refBegin);
   }
   static std::uint64_t headerBytes(std::uint64_t length) {
     return length < kLengthFollows ? 1 : 2 + widthFor(length);
@@ -498,44 +548,66 @@ class BinaryWriter {
   std::uint8_t* putNode(std::uint8_t* p, const Node& node) const;
 
   std::vector<Node> nodes_;
-  std::vector<std::size_t> refs_;
-  std::unordered_map<std::string_view, std::size_t> strings_;
-  std::size_t boolNodes_[2] = {kFailed, kFailed};
+  std::vector<std::uint32_t> refs_;
+  std::unordered_map<std::string_view, std::uint32_t> strings_;
+  std::uint32_t boolNodes_[2] = {kFailed, kFailed};
   std::uint64_t objectBytes_ = 0;  // every object, less the references of containers
   unsigned refSize_ = 0;
 };
 
-std::size_t BinaryWriter::addString(const std::string& text) {
+// Sizes the tables once: every object but the root is the target of at least one reference,
+// so the references counted here bound the objects too.
+bool BinaryWriter::reserve(const Value& root) {
+  std::uint64_t slots = 0;
+  std::vector<const Value*> pending{&root};
+  while (!pending.empty()) {
+    const Value* value = pending.back();
+    pending.pop_back();
+    if (const Array* array = value->as<Array>()) {
+      slots += array->size();
+      for (const Value& child : *array) {
+        if (child.is<Array>() || child.is<Dictionary>()) pending.push_back(&child);
+      }
+    } else if (const Dictionary* dict = value->as<Dictionary>()) {
+      slots += 2 * dict->size();
+      for (const auto& entry : *dict) {
+        if (entry.second.is<Array>() || entry.second.is<Dictionary>()) {
+          pending.push_back(&entry.second);
+        }
+      }
+    }
+  }
+  if (slots >= kFailed - 1) return false;
+  refs_.reserve(static_cast<std::size_t>(slots));
+  nodes_.reserve(static_cast<std::size_t>(slots) + 1);
+  return true;
+}
+
+std::uint32_t BinaryWriter::addString(const std::string& text) {
   const bool shared = text.size() <= kMaxSharedStringBytes;
   if (shared) {
     if (auto it = strings_.find(text); it != strings_.end()) return it->second;
   }
   std::uint8_t any = 0;
   for (const char c : text) any |= static_cast<std::uint8_t>(c);
-  std::size_t index;
+  std::uint32_t index;
   if (any < 0x80) {
-    index = addNode({nullptr, &text, text.size(), 0, Kind::kAscii},
-                    headerBytes(text.size()) + text.size());
+    index = addNode(&text, Kind::kAscii, headerBytes(text.size()) + text.size());
   } else {
     if (!isValidUtf8(text)) return kFailed;
-    // One unit per character, two for those past the BMP (four-byte sequences).
-    std::uint64_t units = 0;
-    for (const char c : text) {
-      const auto b = static_cast<std::uint8_t>(c);
-      units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
-    }
-    index = addNode({nullptr, &text, units, 0, Kind::kUtf16}, headerBytes(units) + 2 * units);
+    const std::uint64_t units = utf16Units(text);
+    index = addNode(&text, Kind::kUtf16, headerBytes(units) + 2 * units);
   }
   if (shared) strings_.emplace(text, index);
   return index;
 }
 
-std::size_t BinaryWriter::addValue(const Value& value) {
+std::uint32_t BinaryWriter::addValue(const Value& value) {
   switch (value.storage().index()) {
     case 0:
       return addString(*value.as<std::string>());
     case 1:
-      return addNode({&value, nullptr, 0, 0, Kind::kReal}, 9);
+      return addNode(&value, Kind::kReal, 9);
     case 2: {
       const Integer i = *value.as<Integer>();
       std::uint64_t bytes;
@@ -546,42 +618,35 @@ std::size_t BinaryWriter::addValue(const Value& value) {
       } else {
         bytes = 1 + widthFor(i.bits());
       }
-      return addNode({&value, nullptr, 0, 0, Kind::kInteger}, bytes);
+      return addNode(&value, Kind::kInteger, bytes);
     }
     case 3: {
-      std::size_t& index = boolNodes_[*value.as<bool>() ? 1 : 0];
-      if (index == kFailed) index = addNode({&value, nullptr, 0, 0, Kind::kBool}, 1);
+      std::uint32_t& index = boolNodes_[*value.as<bool>() ? 1 : 0];
+      if (index == kFailed) index = addNode(&value, Kind::kBool, 1);
       return index;
     }
     case 4:
-      return addNode({&value, nullptr, 0, 0, Kind::kDate}, 9);
+      return addNode(&value, Kind::kDate, 9);
     case 5: {
       const std::size_t size = value.as<Data>()->bytes.size();
-      return addNode({&value, nullptr, size, 0, Kind::kData}, headerBytes(size) + size);
+      return addNode(&value, Kind::kData, headerBytes(size) + size);
     }
     case 6:
-      return addNode({&value, nullptr, 0, 0, Kind::kUid}, 1 + widthFor(value.as<Uid>()->value));
+      return addNode(&value, Kind::kUid, 1 + widthFor(value.as<Uid>()->value));
     case 7: {
       const std::size_t count = value.as<Array>()->size();
-      const std::size_t index =
-          addNode({&value, nullptr, count, refs_.size(), Kind::kArray}, headerBytes(count));
-      refs_.resize(refs_.size() + count);
-      return index;
+      return addContainer(value, Kind::kArray, count, count);
     }
     case 8: {
       const std::size_t count = value.as<Dictionary>()->size();
-      const std::size_t index =
-          addNode({&value, nullptr, count, refs_.size(), Kind::kDict}, headerBytes(count));
-      refs_.resize(refs_.size() + 2 * count);
-      return index;
+      return addContainer(value, Kind::kDict, count, 2 * count);
     }
     default:
       return kFailed;
   }
 }
 
-std::uint8_t* BinaryWriter::putHeader(std::uint8_t* p, std::uint8_t marker,
-                                      std::uint64_t length) {
+std::uint8_t* BinaryWriter::putHeader(std::uint8_t* p, std::uint8_t marker, std::uint64_t length) {
   if (length < kLengthFollows) {
     *p++ = static_cast<std::uint8_t>(marker | length);
     return p;
@@ -594,15 +659,19 @@ std::uint8_t* BinaryWriter::putHeader(std::uint8_t* p, std::uint8_t marker,
 }
 
 std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
+  const auto* value = static_cast<const Value*>(node.source);
   switch (node.kind) {
-    case Kind::kAscii:
-      p = putHeader(p, kAscii, node.length);
-      std::memcpy(p, node.text->data(), node.text->size());
-      return p + node.text->size();
+    case Kind::kAscii: {
+      const auto* text = static_cast<const std::string*>(node.source);
+      p = putHeader(p, kAscii, text->size());
+      std::memcpy(p, text->data(), text->size());
+      return p + text->size();
+    }
     case Kind::kUtf16: {
-      p = putHeader(p, kUtf16, node.length);
-      const auto* s = reinterpret_cast<const std::uint8_t*>(node.text->data());
-      const std::uint8_t* const end = s + node.text->size();
+      const auto* text = static_cast<const std::string*>(node.source);
+      p = putHeader(p, kUtf16, utf16Units(*text));
+      const auto* s = reinterpret_cast<const std::uint8_t*>(text->data());
+      const std::uint8_t* const end = s + text->size();
       while (s != end) {
         std::uint32_t c = *s;
         if (c < 0x80) {
@@ -628,10 +697,10 @@ std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
     }
     case Kind::kReal:
       *p = kReal64;
-      storeBig(p + 1, std::bit_cast<std::uint64_t>(*node.value->as<double>()), 8);
+      storeBig(p + 1, std::bit_cast<std::uint64_t>(*value->as<double>()), 8);
       return p + 9;
     case Kind::kInteger: {
-      const Integer i = *node.value->as<Integer>();
+      const Integer i = *value->as<Integer>();
       if (i.beyondInt64()) {
         *p = kInt | 4;
         storeBig(p + 1, 0, 8);
@@ -644,20 +713,20 @@ std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
       return p + 1 + width;
     }
     case Kind::kBool:
-      *p = *node.value->as<bool>() ? kTrue : kFalse;
+      *p = *value->as<bool>() ? kTrue : kFalse;
       return p + 1;
     case Kind::kDate:
       *p = kDate;
-      storeBig(p + 1, std::bit_cast<std::uint64_t>(node.value->as<Date>()->secondsSince2001), 8);
+      storeBig(p + 1, std::bit_cast<std::uint64_t>(value->as<Date>()->secondsSince2001), 8);
       return p + 9;
     case Kind::kData: {
-      const auto& bytes = node.value->as<Data>()->bytes;
+      const auto& bytes = value->as<Data>()->bytes;
       p = putHeader(p, kData, bytes.size());
       if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
       return p + bytes.size();
     }
     case Kind::kUid: {
-      const std::uint64_t v = node.value->as<Uid>()->value;
+      const std::uint64_t v = value->as<Uid>()->value;
       const unsigned width = widthFor(v);
       *p = static_cast<std::uint8_t>(kUid | (width - 1));
       storeBig(p + 1, v, width);
@@ -666,10 +735,12 @@ std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
     case Kind::kArray:
     case Kind::kDict: {
       const bool isDict = node.kind == Kind::kDict;
-      p = putHeader(p, isDict ? kDict : kArray, node.length);
-      const std::size_t slots = isDict ? 2 * node.length : node.length;
-      for (std::size_t i = 0; i < slots; ++i, p += refSize_) {
-        storeBig(p, refs_[node.refBegin + i], refSize_);
+      const std::size_t count =
+          isDict ? value->as<Dictionary>()->size() : value->as<Array>()->size();
+      p = putHeader(p, isDict ? kDict : kArray, count);
+      const std::uint32_t* ref = refs_.data() + node.refBegin;
+      for (std::size_t i = isDict ? 2 * count : count; i > 0; --i, p += refSize_) {
+        storeBig(p, *ref++, refSize_);
       }
       return p;
     }
@@ -678,12 +749,13 @@ std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
 }
 
 std::optional<std::vector<std::uint8_t>> BinaryWriter::write(const Value& root) {
+  if (!reserve(root)) return std::nullopt;
   // Objects are numbered in the order they are first met, a dictionary's keys before its
   // values, as other writers of the format do.
   std::vector<Frame> frames;
-  auto open = [&](const Value& container, std::size_t index) {
+  auto open = [&](const Value& container, std::uint32_t index) {
     if (frames.size() >= kMaxNestingDepth) return false;
-    std::size_t slot = nodes_[index].refBegin;
+    std::uint32_t slot = nodes_[index].refBegin;
     frames.push_back({&container, slot, 0});
     if (nodes_[index].kind == Kind::kDict) {
       for (const auto& entry : *container.as<Dictionary>()) {
@@ -693,7 +765,7 @@ std::optional<std::vector<std::uint8_t>> BinaryWriter::write(const Value& root) 
     return true;
   };
 
-  const std::size_t rootIndex = addValue(root);
+  const std::uint32_t rootIndex = addValue(root);
   if (rootIndex == kFailed) return std::nullopt;
   if ((root.is<Array>() || root.is<Dictionary>()) && !open(root, rootIndex)) return std::nullopt;
   while (!frames.empty()) {
@@ -717,7 +789,7 @@ std::optional<std::vector<std::uint8_t>> BinaryWriter::write(const Value& root) 
       slot = frame.refBegin + entries.size() + frame.next;
     }
     ++frame.next;
-    const std::size_t index = addValue(*child);
+    const std::uint32_t index = addValue(*child);
     if (index == kFailed) return std::nullopt;
     refs_[slot] = index;
     if ((child->is<Array>() || child->is<Dictionary>()) && !open(*child, index)) {

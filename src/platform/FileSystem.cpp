@@ -116,7 +116,9 @@ std::optional<std::vector<std::uint8_t>> readWholeFile(const Path& path) {
 
 bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes) {
   const Path dir = target.parent_path();
-  std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  // A hidden name beside the target, so that the rename stays within one file system.
+  std::string temp = (dir / ".").string();
+  temp.append(target.filename().string()).append(".XXXXXX");
   Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (!fd.valid()) return false;
   const bool written = ::fchmod(fd.get(), modeFor(target)) == 0 && writeAll(fd.get(), bytes) &&

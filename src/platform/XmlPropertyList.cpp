@@ -34,21 +34,86 @@ bool isText(const pugi::xml_node& node) {
   return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
 }
 
-// The character data of a scalar element; CDATA sections join the text around them.
-bool textOf(const pugi::xml_node& element, std::string& out) {
-  out.clear();
-  for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
-    if (!isText(child)) return false;
-    out += child.value();
-  }
-  return true;
-}
-
 template <typename T>
 bool parseWhole(std::string_view text, T& out, int base) {
   if (text.empty()) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out, base);
   return error == std::errc() && end == text.data() + text.size();
+}
+
+bool isXmlChar(std::uint32_t c) {
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+void appendUtf8(std::string& out, std::uint32_t c) {
+  auto put = [&out](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
+  if (c < 0x80) {
+    put(c);
+  } else if (c < 0x800) {
+    put(0xC0 | c >> 6);
+    put(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    put(0xE0 | c >> 12);
+    put(0x80 | (c >> 6 & 0x3F));
+    put(0x80 | (c & 0x3F));
+  } else {
+    put(0xF0 | c >> 18);
+    put(0x80 | (c >> 12 & 0x3F));
+    put(0x80 | (c >> 6 & 0x3F));
+    put(0x80 | (c & 0x3F));
+  }
+}
+
+// Character data with its references resolved. The parser is told not to do it because it
+// leaves references it does not know as they are, and turns &#0; into an early end of the
+// text; here both fail, as does a raw control character.
+bool appendDecoded(std::string_view raw, std::string& out) {
+  while (!raw.empty()) {
+    const std::size_t amp = raw.find('&');
+    for (const char c : raw.substr(0, amp)) {
+      if (static_cast<unsigned char>(c) < 0x20 && !isXmlSpace(c)) return false;
+    }
+    out.append(raw.substr(0, amp));
+    if (amp == std::string_view::npos) return true;
+    const std::size_t semicolon = raw.find(';', amp);
+    if (semicolon == std::string_view::npos) return false;
+    const std::string_view name = raw.substr(amp + 1, semicolon - amp - 1);
+    raw.remove_prefix(semicolon + 1);
+    if (name == "lt") {
+      out.push_back('<');
+    } else if (name == "gt") {
+      out.push_back('>');
+    } else if (name == "amp") {
+      out.push_back('&');
+    } else if (name == "quot") {
+      out.push_back('"');
+    } else if (name == "apos") {
+      out.push_back('\'');
+    } else {
+      std::uint32_t c = 0;
+      const bool hex = name.size() > 1 && name[1] == 'x';
+      if (name.empty() || name[0] != '#' ||
+          !parseWhole(name.substr(hex ? 2 : 1), c, hex ? 16 : 10) || !isXmlChar(c)) {
+        return false;
+      }
+      appendUtf8(out, c);
+    }
+  }
+  return true;
+}
+
+// The character data of a scalar element; CDATA sections join the text around them.
+bool textOf(const pugi::xml_node& element, std::string& out) {
+  out.clear();
+  for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_cdata) {
+      out += child.value();
+    } else if (child.type() != pugi::node_pcdata || !appendDecoded(child.value(), out)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // Decimal with an optional sign, or hexadecimal after "0x"; -2^63 to 2^64-1.
@@ -95,8 +160,8 @@ std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
 // YYYY-MM-DDTHH:MM:SSZ, in UTC.
 std::optional<Date> parseDate(std::string_view text) {
   text = trim(text);
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-      text[13] != ':' || text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':' || text[19] != 'Z') {
     return std::nullopt;
   }
   auto number = [text](std::size_t at, std::size_t width) {
@@ -207,7 +272,7 @@ struct Frame {
 std::optional<Value> readXmlPropertyList(std::span<const std::uint8_t> bytes) {
   pugi::xml_document document;
   // Whitespace-only text is kept so that <string> </string> keeps its space; containers skip it.
-  const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata;
+  const unsigned options = pugi::parse_cdata | pugi::parse_eol | pugi::parse_ws_pcdata;
   if (!document.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_auto)) {
     return std::nullopt;
   }
@@ -218,8 +283,8 @@ std::optional<Value> readXmlPropertyList(std::span<const std::uint8_t> bytes) {
   }
   pugi::xml_node top, extra;
   if (!nextElement(plist.next_sibling(), extra) || extra ||
-      !nextElement(plist.first_child(), top) || !top ||
-      !nextElement(top.next_sibling(), extra) || extra) {
+      !nextElement(plist.first_child(), top) || !top || !nextElement(top.next_sibling(), extra) ||
+      extra) {
     return std::nullopt;
   }
   if (!isContainer(top.name())) return readScalar(top);
