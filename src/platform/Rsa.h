@@ -1,0 +1,63 @@
+// RSA public keys and the operations the payload cipher needs from them.
+#ifndef ORVO_PLATFORM_RSA_H_
+#define ORVO_PLATFORM_RSA_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+// The library's key object, kept opaque here.
+struct evp_pkey_st;
+
+namespace orvo {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class PublicKey {
+ public:
+  // The outcome of reading key bytes: a key, or the library's reason for refusing them.
+  struct Import {
+    std::unique_ptr<PublicKey> key;
+    std::string refusal;  // empty when a key came back
+  };
+
+  // Reads the DER of an RSA public key, either an X.509 SubjectPublicKeyInfo whose algorithm
+  // is rsaEncryption or a bare PKCS #1 RSAPublicKey. Any other key type, and any byte after
+  // the key, is refused.
+  static Import fromDer(std::span<const std::uint8_t> der);
+
+  PublicKey(const PublicKey&) = delete;
+  PublicKey& operator=(const PublicKey&) = delete;
+  ~PublicKey();
+
+  // The modulus length in bytes: the size of every block.
+  std::size_t blockSize() const;
+
+  // Whether the key can encrypt with OAEP (it is an RSA key).
+  bool supportsOaepEncryption() const;
+
+  // One RSAES-OAEP block with SHA-1, MGF1-SHA-1 and an empty label; none when the payload is
+  // longer than blockSize() - 42 bytes or the library refuses.
+  std::optional<Bytes> encryptOaepSha1(std::span<const std::uint8_t> payload) const;
+
+  // m = c^e mod n with no padding scheme, c being the big-endian number the block spells (at
+  // most blockSize() bytes). Gives m's big-endian bytes without leading zero bytes (none for
+  // m = 0); none when c is not below the modulus or the library refuses.
+  std::optional<Bytes> rawPublicOperation(std::span<const std::uint8_t> block) const;
+
+ private:
+  struct Release {
+    void operator()(evp_pkey_st* key) const;
+  };
+  explicit PublicKey(std::unique_ptr<evp_pkey_st, Release> key) : key_(std::move(key)) {}
+
+  std::unique_ptr<evp_pkey_st, Release> key_;
+};
+
+}  // namespace orvo
+
+#endif  // ORVO_PLATFORM_RSA_H_
