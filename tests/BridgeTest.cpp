@@ -36,6 +36,22 @@ const std::set<std::string> kExpectedSymbols = {
     "DataManager::getAllGames()",
     "DataManager::setInterstitialDate(char const*, double, double)",
     "DataManager::setLastPlayDate(char const*, double)",
+    "GetStoreCode",
+    "CanOpenURL",
+    "IsVPNEnabled",
+    "StoreManager::getCountryCode()",
+    "DataManager::canOpenURL(char const*)",
+    "DataManager::isVPNEnabled()",
+    "GetEncryptedData",
+    "GetDecryptedData",
+    "DataManager::getSecKeyWithKey(std::basic_string_view<char, std::char_traits<char> >)",
+    "DataManager::m_getEncryptedData(std::span<unsigned char const, 18446744073709551615ul>, "
+    "std::basic_string_view<char, std::char_traits<char> >)",
+    "DataManager::getEncryptedData(char const*, char const*)",
+    "DataManager::m_getDecryptedData(std::span<unsigned char const, 18446744073709551615ul>, "
+    "std::basic_string_view<char, std::char_traits<char> >)",
+    "DataManager::getDecryptedData(char const*, char const*)",
+    "DataManager::removePaddingFromData(std::span<unsigned char const, 18446744073709551615ul>)",
 };
 
 std::set<std::string> exportedSymbols() {
@@ -117,6 +133,19 @@ TEST(ReturnedText, IsAFreshBlockPerCallThroughTheLoadedLibrary) {
   std::free(first);
   EXPECT_STREQ(second, "player-1");
   std::free(second);
+}
+
+TEST(CipherEntryPoints, GiveNullForNullArgumentsThroughTheLoadedLibrary) {
+  Library library;
+  using Entry = char* (*)(const char*, const char*);
+  for (const char* name : {"GetEncryptedData", "GetDecryptedData"}) {
+    SCOPED_TRACE(name);
+    auto entry = reinterpret_cast<Entry>(library.symbol(name));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry(nullptr, "key"), nullptr);
+    EXPECT_EQ(entry("text", nullptr), nullptr);
+    EXPECT_EQ(entry(nullptr, nullptr), nullptr);
+  }
 }
 
 // A client in another language: seeds the store with Python's plistlib and calls the library

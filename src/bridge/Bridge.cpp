@@ -3,6 +3,7 @@
 #include <OrvoModule/OrvoModule.h>
 
 #include "DataManager.h"
+#include "probes/StoreManager.h"
 
 extern "C" {
 
@@ -22,5 +23,14 @@ bool SetInterstitialDate(const char* gameKey, double value, double duration) {
 void SetLastPlayDate(const char* gameKey, double value) {
   DataManager::setLastPlayDate(gameKey, value);
 }
+char* GetEncryptedData(const char* text, const char* keyString) {
+  return DataManager::getEncryptedData(text, keyString);
+}
+char* GetDecryptedData(const char* text, const char* keyString) {
+  return DataManager::getDecryptedData(text, keyString);
+}
+char* GetStoreCode(void) { return StoreManager::getCountryCode(); }
+bool CanOpenURL(const char* url) { return DataManager::canOpenURL(url); }
+bool IsVPNEnabled(void) { return DataManager::isVPNEnabled(); }
 
 }  // extern "C"
