@@ -61,6 +61,11 @@ class ThrowawayAppGroup {
   void write(const stdfs::path& relative, const std::string& content) const {
     std::ofstream(container_ / relative, std::ios::binary) << content;
   }
+  // A file of the throwaway data home itself, outside the group's container.
+  void writeDataFile(const stdfs::path& relative, const std::string& content) const {
+    stdfs::create_directories((root_ / relative).parent_path());
+    std::ofstream(root_ / relative, std::ios::binary) << content;
+  }
 
  private:
   stdfs::path root_;
@@ -205,6 +210,10 @@ int runDemo(const std::string& libraryPath) {
   group.write("UserData", kUserData);
   group.write(stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
               kSuite);
+  // An installed application, as far as the URL probe can tell, that opens orvo-lobby links.
+  group.writeDataFile(stdfs::path("applications") / "orvo-lobby.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Orvo Lobby\nExec=true %u\n"
+                      "MimeType=x-scheme-handler/orvo-lobby;\n");
   std::printf("App group %s in %s\n\n", ORVO_APP_GROUP_IDENTIFIER, group.container().c_str());
 
   const std::vector<std::pair<std::string, std::vector<std::string>>> session = {
@@ -226,8 +235,11 @@ int runDemo(const std::string& libraryPath) {
       {"GetCurrentGameOnFire", {}},
       {"SetLastPlayDate", {"com.orvo.beta", secondsFromNow(0)}},
       {"GetAllGames", {}},
-      // What this machine says about itself: a web-link handler, a tunnel interface, the country.
+      // The device probes: a scheme the demo's own lobby handles, a web link and no URL at
+      // all; then a tunnel interface and the storefront country of this machine.
+      {"CanOpenURL", {"orvo-lobby://play?game=com.orvo.beta"}},
       {"CanOpenURL", {"https://www.example.com/"}},
+      {"CanOpenURL", {"not a url"}},
       {"IsVPNEnabled", {}},
       {"GetStoreCode", {}},
   };
