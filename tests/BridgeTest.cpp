@@ -102,6 +102,12 @@ class Library {
   void* handle_;
 };
 
+TEST(ExportedSymbols, HostBindsTheCyrillicNameAndNotTheLatinOne) {
+  Library library;
+  EXPECT_NE(library.symbol("GetCurrentGam\xD0\xB5OnFire"), nullptr);
+  EXPECT_EQ(library.symbol("GetCurrentGameOnFire"), nullptr);
+}
+
 TEST(VersionData, IsTheWhatStringAndOnePointZero) {
   Library library;
   const auto* number = static_cast<const double*>(library.symbol("OrvoModuleVersionNumber"));
