@@ -30,6 +30,16 @@ class PublicKey {
   // the key, is refused.
   static Import fromDer(std::span<const std::uint8_t> der);
 
+  // Only fromDer makes keys: the token it passes cannot be made elsewhere.
+  class Token {
+    friend class PublicKey;
+    Token() = default;
+  };
+  struct Release {
+    void operator()(evp_pkey_st* key) const;
+  };
+  PublicKey(Token, std::unique_ptr<evp_pkey_st, Release> key) : key_(std::move(key)) {}
+
   PublicKey(const PublicKey&) = delete;
   PublicKey& operator=(const PublicKey&) = delete;
   ~PublicKey();
@@ -50,11 +60,6 @@ class PublicKey {
   std::optional<Bytes> rawPublicOperation(std::span<const std::uint8_t> block) const;
 
  private:
-  struct Release {
-    void operator()(evp_pkey_st* key) const;
-  };
-  explicit PublicKey(std::unique_ptr<evp_pkey_st, Release> key) : key_(std::move(key)) {}
-
   std::unique_ptr<evp_pkey_st, Release> key_;
 };
 
