@@ -37,30 +37,9 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using std::nullopt;
+using testing::ScopedEnvironment;
 // Environment variables to set; none unsets one. A "~" in a value stands for an XdgTree's root.
 using Env = std::vector<std::pair<const char*, std::optional<std::string>>>;
-
-// Sets environment variables while alive and puts the old values back after.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment() = default;
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-  ~ScopedEnvironment() {
-    for (const auto& [name, value] : saved_) assign(name, value);
-  }
-  void set(const std::string& name, const std::optional<std::string>& value) {
-    const char* old = std::getenv(name.c_str());
-    saved_.try_emplace(name, old ? std::optional<std::string>(old) : nullopt);
-    assign(name, value);
-  }
-
- private:
-  static void assign(const std::string& name, const std::optional<std::string>& value) {
-    value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
-  }
-  std::map<std::string, std::optional<std::string>> saved_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // isVPNEnabled: the algorithm over injected settings, then the stand-in that provides them

@@ -21,40 +21,19 @@ using testing::TempAppGroup;
 
 constexpr std::string_view kGroup = ORVO_APP_GROUP_IDENTIFIER;
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) saved_ = old;
-    if (value) {
-      ::setenv(name, value, 1);
-    } else {
-      ::unsetenv(name);
-    }
-  }
-  ~ScopedEnv() {
-    if (saved_) {
-      ::setenv(name_, saved_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 TEST(Container, FollowsXdgDataHomeElseHome) {
   TempAppGroup group;
   EXPECT_EQ(fs::appGroupContainer(kGroup), group.container());
   const std::filesystem::path home = group.dataHome() / "home";
   std::filesystem::create_directories(home / ".local/share/app-groups" / kGroup);
-  ScopedEnv homeEnv("HOME", home.c_str());
+  testing::ScopedEnvironment env;
+  env.set("HOME", home.string());
   for (const char* xdg : {"", "relative/path"}) {
-    ScopedEnv xdgEnv("XDG_DATA_HOME", xdg);
+    env.set("XDG_DATA_HOME", xdg);
     EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup) << xdg;
   }
-  ScopedEnv unset("XDG_DATA_HOME", nullptr);
+  env.set("XDG_DATA_HOME", std::nullopt);
   EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup);
 }
 

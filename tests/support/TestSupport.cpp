@@ -15,22 +15,36 @@
 namespace orvo::testing {
 namespace stdfs = std::filesystem;
 
+namespace {
+void assignEnvironment(const std::string& name, const std::optional<std::string>& value) {
+  if (value) {
+    ::setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    ::unsetenv(name.c_str());
+  }
+}
+}  // namespace
+
+ScopedEnvironment::~ScopedEnvironment() {
+  for (const auto& [name, value] : saved_) assignEnvironment(name, value);
+}
+
+void ScopedEnvironment::set(const std::string& name, const std::optional<std::string>& value) {
+  const char* old = std::getenv(name.c_str());
+  saved_.try_emplace(name, old ? std::optional<std::string>(old) : std::nullopt);
+  assignEnvironment(name, value);
+}
+
 TempAppGroup::TempAppGroup() {
   char pattern[] = "/tmp/orvo-test-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
   dataHome_ = pattern;
   container_ = dataHome_ / "app-groups" / ORVO_APP_GROUP_IDENTIFIER;
   stdfs::create_directories(container_);
-  if (const char* old = std::getenv("XDG_DATA_HOME")) savedXdg_ = old;
-  ::setenv("XDG_DATA_HOME", dataHome_.c_str(), 1);
+  environment_.set("XDG_DATA_HOME", dataHome_.string());
 }
 
 TempAppGroup::~TempAppGroup() {
-  if (savedXdg_) {
-    ::setenv("XDG_DATA_HOME", savedXdg_->c_str(), 1);
-  } else {
-    ::unsetenv("XDG_DATA_HOME");
-  }
   std::error_code ec;
   stdfs::permissions(dataHome_, stdfs::perms::owner_all, stdfs::perm_options::add, ec);
   stdfs::remove_all(dataHome_, ec);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +12,19 @@
 #include "platform/PropertyList.h"
 
 namespace orvo::testing {
+
+// Sets environment variables while alive and puts the old values back after; none unsets one.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment();
+  void set(const std::string& name, const std::optional<std::string>& value);
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
 
 // A temporary XDG_DATA_HOME holding the app group's container, removed with all it holds.
 // XDG_DATA_HOME is restored afterwards.
@@ -36,7 +50,7 @@ class TempAppGroup {
  private:
   std::filesystem::path dataHome_;
   std::filesystem::path container_;
-  std::optional<std::string> savedXdg_;
+  ScopedEnvironment environment_;
 };
 
 // Captures what the module logs on standard error while alive. lines() gives the messages
