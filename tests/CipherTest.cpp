@@ -19,13 +19,13 @@
 #include "DataManager.h"
 #include "cipher/Base64.h"
 #include "platform/Rsa.h"
+#include "RsaPeer.h"
 #include "support/TestSupport.h"
 
 namespace orvo {
 namespace {
 
 using Key = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using Context = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
 
 Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 Bytes operator+(Bytes a, const Bytes& b) {
@@ -33,13 +33,7 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
-// OpenSSL's base64 encoder, which the module's is checked against below.
-std::string encode64(const Bytes& data) {
-  std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-  out.resize(static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                                      data.data(), static_cast<int>(data.size()))));
-  return out;
-}
+using peer::encode64;
 
 std::string wrapped(std::string text, std::size_t width, std::string_view eol) {
   for (std::size_t at = width; at < text.size(); at += width + eol.size()) text.insert(at, eol);
@@ -87,53 +81,7 @@ std::optional<std::string> decrypt(const std::string& encoded, const std::string
   return take(GetDecryptedData(encoded.c_str(), key.c_str()));
 }
 
-// The peer: an RSA key pair, and what the holder of the private key does with it.
-class Peer {
- public:
-  explicit Peer(unsigned bits) : key_(EVP_RSA_gen(bits), &EVP_PKEY_free) {
-    if (!key_) throw std::runtime_error("key generation failed");
-  }
-  std::size_t k() const { return static_cast<std::size_t>(EVP_PKEY_get_size(key_.get())); }
-  Bytes spkiDer() const { return der(key_.get(), &i2d_PUBKEY); }
-  Bytes pkcs1Der() const { return der(key_.get(), &i2d_PublicKey); }
-  std::string publicPem() const { return pem("PUBLIC KEY", spkiDer()); }
-
-  // The private-key operation: OAEP with SHA-1, or none at all on a number of k bytes.
-  std::optional<Bytes> privateDecrypt(const Bytes& in, bool oaep) const {
-    const Context context(EVP_PKEY_CTX_new(key_.get(), nullptr), &EVP_PKEY_CTX_free);
-    std::size_t length = k();
-    Bytes out(length);
-    if (!context || EVP_PKEY_decrypt_init(context.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(context.get(),
-                                     oaep ? RSA_PKCS1_OAEP_PADDING : RSA_NO_PADDING) <= 0 ||
-        (oaep && (EVP_PKEY_CTX_set_rsa_oaep_md(context.get(), EVP_sha1()) <= 0 ||
-                  EVP_PKEY_CTX_set_rsa_mgf1_md(context.get(), EVP_sha1()) <= 0)) ||
-        EVP_PKEY_decrypt(context.get(), out.data(), &length, in.data(), in.size()) <= 0) {
-      return std::nullopt;
-    }
-    out.resize(length);
-    return out;
-  }
-  // What the peer reads from a text the module encrypted.
-  std::optional<Bytes> open(const std::string& sealed) const {
-    return privateDecrypt(base64::decodeStrict(sealed).value_or(Bytes()), true);
-  }
-  // A number below the modulus raised to the private exponent.
-  Bytes sign(const Bytes& number) const { return privateDecrypt(number, false).value(); }
-  // A PKCS #1 v1.5 type-1 block of the chunk: 00 01 FF... 00 chunk.
-  Bytes type1(std::string_view chunk) const {
-    return Bytes{0, 1} + Bytes(k() - 3 - chunk.size(), 0xFF) + Bytes{0} + bytes(chunk);
-  }
-  // The message the peer sends: each chunk as a signed type-1 block.
-  std::string message(std::initializer_list<std::string_view> chunks) const {
-    Bytes out;
-    for (const std::string_view chunk : chunks) out = out + sign(type1(chunk));
-    return encode64(out);
-  }
-
- private:
-  Key key_;
-};
+using Peer = peer::RsaPeer;
 
 // Key generation is slow, 4096 bits above all: each size is made once per process.
 const Peer& peer(unsigned bits) {

@@ -1,21 +1,18 @@
 #include "Demo.h"
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Host.h"
+#include "RsaPeer.h"
 
 namespace orvo::tool {
 namespace {
@@ -92,109 +89,40 @@ bool step(const Host& host, const std::string& entry, const std::vector<std::str
   return true;
 }
 
-// The peer of the payload cipher: a key pair made for the demo, whose private half reads what
-// the module encrypted and signs the blocks of its own message.
-class CipherPeer {
- public:
-  CipherPeer() : key_(EVP_RSA_gen(2048)) {}
-  bool ready() const { return key_ != nullptr; }
-
-  std::string publicPem() const {
-    const std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PUBKEY(bio.get(), key_.get()) != 1) return {};
-    char* data = nullptr;
-    const long length = BIO_get_mem_data(bio.get(), &data);
-    return std::string(data, static_cast<std::size_t>(length));
-  }
-
-  // OAEP with SHA-1, as the module encrypts.
-  std::optional<std::string> read(const std::string& base64) const {
-    std::vector<unsigned char> sealed(base64.size());
-    const int decoded =
-        EVP_DecodeBlock(sealed.data(), reinterpret_cast<const unsigned char*>(base64.data()),
-                        static_cast<int>(base64.size()));
-    if (decoded < 0) return std::nullopt;
-    sealed.resize(static_cast<std::size_t>(decoded) -
-                  static_cast<std::size_t>(std::count(base64.end() - 2, base64.end(), '=')));
-    const std::unique_ptr<EVP_PKEY_CTX, ContextFree> context(EVP_PKEY_CTX_new(key_.get(), nullptr));
-    std::vector<unsigned char> plain(sealed.size());
-    std::size_t length = plain.size();
-    if (!context || EVP_PKEY_decrypt_init(context.get()) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_OAEP_PADDING) <= 0 ||
-        EVP_PKEY_CTX_set_rsa_oaep_md(context.get(), EVP_sha1()) <= 0 ||
-        EVP_PKEY_decrypt(context.get(), plain.data(), &length, sealed.data(), sealed.size()) <= 0) {
-      return std::nullopt;
-    }
-    return std::string(reinterpret_cast<const char*>(plain.data()), length);
-  }
-
-  // Each chunk signed raw with PKCS #1 v1.5 padding: a type-1 block through the private key.
-  std::optional<std::string> message(const std::vector<std::string>& chunks) const {
-    std::vector<unsigned char> blocks;
-    for (const std::string& chunk : chunks) {
-      const std::unique_ptr<EVP_PKEY_CTX, ContextFree> context(
-          EVP_PKEY_CTX_new(key_.get(), nullptr));
-      std::vector<unsigned char> block(static_cast<std::size_t>(EVP_PKEY_get_size(key_.get())));
-      std::size_t length = block.size();
-      if (!context || EVP_PKEY_sign_init(context.get()) <= 0 ||
-          EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0 ||
-          EVP_PKEY_sign(context.get(), block.data(), &length,
-                        reinterpret_cast<const unsigned char*>(chunk.data()), chunk.size()) <= 0) {
-        return std::nullopt;
-      }
-      blocks.insert(blocks.end(), block.begin(),
-                    block.begin() + static_cast<std::ptrdiff_t>(length));
-    }
-    std::string base64(4 * ((blocks.size() + 2) / 3) + 1, '\0');
-    base64.resize(
-        static_cast<std::size_t>(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(base64.data()),
-                                                 blocks.data(), static_cast<int>(blocks.size()))));
-    return base64;
-  }
-
- private:
-  struct KeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-  };
-  struct ContextFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-  };
-  struct BioFree {
-    void operator()(BIO* bio) const { BIO_free(bio); }
-  };
-  std::unique_ptr<EVP_PKEY, KeyFree> key_;
-};
-
 // A text returned by the host as printed: quoted. Base64 holds nothing that needs escaping.
 std::string unquoted(const std::string& printed) {
   return printed.size() >= 2 && printed.front() == '"' ? printed.substr(1, printed.size() - 2)
                                                        : printed;
 }
 
-bool cipherSession(const Host& host) {
-  const CipherPeer peer;
-  if (!peer.ready()) {
-    std::fprintf(stderr, "orvo: cannot make a key pair for the cipher peer\n");
-    return false;
-  }
-  const std::string key = peer.publicPem();
+bool cipherSession(const Host& host, const peer::RsaPeer* peer) {
+  const std::string key = peer->publicPem();
   std::printf("\nPayload cipher, with a 2048-bit key pair made for the demo as the peer's\n");
 
   const std::string text = "Meet at the north gate at noon.";
   const std::optional<std::string> sealed = host.call("GetEncryptedData", {text, key});
   if (!sealed) return false;
   std::printf("> GetEncryptedData(\"%s\", <public key>)\n  = %s\n", text.c_str(), sealed->c_str());
-  const std::optional<std::string> read = peer.read(unquoted(*sealed));
-  std::printf("  the peer reads: \"%s\"\n", read ? read->c_str() : "(nothing)");
+  const std::optional<peer::Bytes> read = peer->open(unquoted(*sealed));
+  std::printf("  the peer reads: \"%s\"\n",
+              read ? std::string(read->begin(), read->end()).c_str() : "(nothing)");
 
-  const std::optional<std::string> message =
-      peer.message({"The north gate is closed; ", "take the river path."});
-  if (!message) return false;
-  const std::optional<std::string> opened = host.call("GetDecryptedData", {*message, key});
+  const std::string message = peer->message({"The north gate is closed; ", "take the river path."});
+  const std::optional<std::string> opened = host.call("GetDecryptedData", {message, key});
   if (!opened) return false;
   std::printf("> GetDecryptedData(<the peer's two blocks, %zu characters>, <public key>)\n  = %s\n",
-              message->size(), opened->c_str());
+              message.size(), opened->c_str());
   return true;
+}
+
+bool cipherSession(const Host& host) {
+  try {
+    const peer::RsaPeer peer(2048);
+    return cipherSession(host, &peer);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvo: the cipher peer failed: %s\n", e.what());
+    return false;
+  }
 }
 
 }  // namespace
