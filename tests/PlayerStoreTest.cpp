@@ -222,17 +222,6 @@ INSTANTIATE_TEST_SUITE_P(
                                    "</dict></plist>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(CorruptSuiteFile, UnreadableFileIsLeftAlone) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
-  TempAppGroup group;
-  group.writeSuite(suiteWith("refCode", "R"));
-  std::filesystem::permissions(group.suitePath(), std::filesystem::perms::none);
-  EXPECT_EQ(GetRefCode(), nullptr);
-  SetEventDate(1.0);
-  std::filesystem::permissions(group.suitePath(), std::filesystem::perms::owner_read);
-  EXPECT_EQ(group.readSuite(), suiteWith("refCode", "R"));
-}
-
 TEST(EventLog, ConcurrentGamesLoseNoEvent) {
   constexpr int kGames = 8;
   constexpr int kEventsEach = 40;

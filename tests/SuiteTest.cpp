@@ -1,10 +1,16 @@
-// The defaults suite stand-in: where it lives, atomic replace and the update lock.
+// The defaults suite stand-in on a real file system: where it lives, atomic replace, the update
+// lock, and what hostile file-system state gets.
+#include <OrvoModule/OrvoModule.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <sys/wait.h>
-
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <thread>
 
 #include "platform/DefaultsSuite.h"
@@ -14,6 +20,7 @@
 namespace orvo {
 namespace {
 
+namespace stdfs = std::filesystem;
 using plist::Array;
 using plist::Dictionary;
 using plist::Value;
@@ -21,108 +28,257 @@ using testing::TempAppGroup;
 
 constexpr std::string_view kGroup = ORVO_APP_GROUP_IDENTIFIER;
 
+Dictionary refCodeSuite() {
+  Dictionary root;
+  root.set("refCode", "R");
+  return root;
+}
 
-TEST(Container, FollowsXdgDataHomeElseHome) {
+std::optional<std::string> refCode() {
+  char* text = GetRefCode();
+  std::optional<std::string> result = text ? std::optional<std::string>(text) : std::nullopt;
+  std::free(text);
+  return result;
+}
+
+TEST(Container, FollowsXdgDataHomeElseHomeAndIsNeverCreated) {
   TempAppGroup group;
   EXPECT_EQ(fs::appGroupContainer(kGroup), group.container());
-  const std::filesystem::path home = group.dataHome() / "home";
-  std::filesystem::create_directories(home / ".local/share/app-groups" / kGroup);
+  const stdfs::path home = group.dataHome() / "home";
+  stdfs::create_directories(home / ".local/share/app-groups" / kGroup);
   testing::ScopedEnvironment env;
   env.set("HOME", home.string());
-  for (const char* xdg : {"", "relative/path"}) {
+  for (const std::optional<std::string>& xdg :
+       {std::optional<std::string>(""), std::optional<std::string>("relative"),
+        std::optional<std::string>()}) {
     env.set("XDG_DATA_HOME", xdg);
-    EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup) << xdg;
+    EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup);
   }
-  env.set("XDG_DATA_HOME", std::nullopt);
-  EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup);
-}
-
-TEST(Container, IsNeverCreated) {
-  TempAppGroup group;
-  std::filesystem::remove_all(group.container());
-  EXPECT_EQ(fs::appGroupContainer(kGroup), std::nullopt);
+  env.set("XDG_DATA_HOME", group.dataHome().string());
+  stdfs::remove_all(group.container());
   EXPECT_FALSE(DefaultsSuite::open(kGroup));
-  EXPECT_FALSE(DefaultsSuite::update(kGroup, [](DefaultsSuite&) { ADD_FAILURE(); }));
-  EXPECT_FALSE(std::filesystem::exists(group.container()));
+  EXPECT_FALSE(DefaultsSuite::update(kGroup, [](DefaultsSuite&) { return true; }));
+  EXPECT_FALSE(stdfs::exists(group.container()));
 }
 
-TEST(Suite, MissingFileIsAnEmptySuiteAndFirstWriteCreatesIt) {
-  TempAppGroup group;
-  std::optional<DefaultsSuite> suite = DefaultsSuite::open(kGroup);
-  ASSERT_TRUE(suite);
-  EXPECT_EQ(suite->objectForKey("anything"), nullptr);
-  ASSERT_TRUE(suite->setObject("k", 1.5));
-  EXPECT_TRUE(suite->synchronize());
-  Dictionary expected;
-  expected.set("k", 1.5);
-  EXPECT_EQ(group.readSuite(), Value(expected));
-}
-
-TEST(Suite, TypedReadsRefuseOtherTypes) {
-  TempAppGroup group;
-  Dictionary root;
-  root.set("list", Array{Value(1.0)});
-  root.set("dict", Dictionary());
-  root.set("text", "t");
-  group.writeSuite(root);
-  std::optional<DefaultsSuite> suite = DefaultsSuite::open(kGroup);
-  ASSERT_TRUE(suite);
-  EXPECT_NE(suite->arrayForKey("list"), nullptr);
-  EXPECT_EQ(suite->arrayForKey("dict"), nullptr);
-  EXPECT_NE(suite->dictionaryForKey("dict"), nullptr);
-  EXPECT_EQ(suite->dictionaryForKey("list"), nullptr);
-  EXPECT_EQ(suite->dictionaryForKey("text"), nullptr);
-  EXPECT_EQ(suite->arrayForKey("missing"), nullptr);
-}
-
-TEST(Suite, WriteKeepsEveryOtherValueAndItsOrder) {
+TEST(Suite, UpdateWritesWhatItSetKeepingEveryOtherValueAndItsOrder) {
   TempAppGroup group;
   Dictionary root;
   root.set("z", plist::Integer::fromUnsigned(UINT64_MAX));
   root.set("a", plist::Date{12.5});
   root.set("m", plist::Uid{7});
   group.writeSuite(root);
-  std::optional<DefaultsSuite> suite = DefaultsSuite::open(kGroup);
-  ASSERT_TRUE(suite && suite->setObject("a", "replaced"));
+  ASSERT_TRUE(DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
+    suite.setObject("a", "replaced");
+    suite.setObject("new", 1.5);
+    return true;
+  }));
   root.set("a", "replaced");
+  root.set("new", 1.5);
+  EXPECT_EQ(group.readSuite(), Value(root));
+  // A change that gives up writes nothing of what it set.
+  EXPECT_FALSE(DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
+    suite.setObject("a", "dropped");
+    return false;
+  }));
   EXPECT_EQ(group.readSuite(), Value(root));
 }
 
-TEST(AtomicReplace, ReadersNeverSeeAPartialFile) {
+TEST(Suite, ReplacedFileKeepsOnlyThePermissionBits) {
   TempAppGroup group;
-  const std::filesystem::path target = group.container() / "file";
-  // Two contents of different sizes, each recognisable as whole.
-  const std::vector<std::uint8_t> small(1000, 'a');
-  const std::vector<std::uint8_t> large(300000, 'b');
-  ASSERT_TRUE(fs::replaceFileAtomically(target, small));
-  const pid_t writer = ::fork();
-  if (writer == 0) {
-    for (int i = 0; i < 300; ++i) {
-      if (!fs::replaceFileAtomically(target, i % 2 ? small : large)) std::_Exit(1);
-    }
-    std::_Exit(0);
+  const mode_t savedMask = ::umask(027);
+  SetEventDate(1);
+  const auto mode = [&] { return stdfs::status(group.suitePath()).permissions(); };
+  EXPECT_EQ(mode(), static_cast<stdfs::perms>(0640));  // a new suite: 0666 less the umask
+  ::umask(savedMask);
+  for (const unsigned set : {06755u, 01600u}) {
+    ::chmod(group.suitePath().c_str(), set);
+    SetEventDate(2);
+    EXPECT_EQ(mode(), static_cast<stdfs::perms>(set & 0777)) << std::oct << set;
   }
-  ASSERT_GT(writer, 0);
-  int torn = 0, reads = 0;
-  for (int status = 0; ::waitpid(writer, &status, WNOHANG) == 0; ++reads) {
-    const auto content = fs::readWholeFile(target);
-    ASSERT_TRUE(content);
-    if (*content != small && *content != large) ++torn;
-  }
-  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-  // No temporary file is left behind.
-  int entries = 0;
-  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(group.container())) {
-    ++entries;
-  }
-  EXPECT_EQ(entries, 1);
 }
 
-TEST(AtomicReplace, FailureLeavesTargetAndNoTemporary) {
+TEST(Suite, WriterRefusesAFileTheReaderWouldRefuse) {
   TempAppGroup group;
-  const std::filesystem::path target = group.container() / "sub" / "file";
-  EXPECT_FALSE(fs::replaceFileAtomically(target, std::vector<std::uint8_t>{1, 2}));
-  EXPECT_FALSE(std::filesystem::exists(target.parent_path()));
+  // A blob that leaves the file a few bytes under the cap; one more event would pass it.
+  const auto suiteOfSize = [&](std::size_t blob) {
+    Dictionary root = refCodeSuite();
+    root.set("blob", plist::Data{std::vector<std::uint8_t>(blob, 7)});
+    group.writeSuite(root);
+    return stdfs::file_size(group.suitePath());
+  };
+  const std::size_t probe = fs::kMaxFileSize - 4096;
+  ASSERT_EQ(suiteOfSize(probe + (fs::kMaxFileSize - 8 - suiteOfSize(probe))), fs::kMaxFileSize - 8);
+  const std::string before = group.readSuiteBytes();
+  EXPECT_EQ(refCode(), "R");
+  SetEventDate(1);
+  EXPECT_EQ(group.readSuiteBytes(), before);
+}
+
+TEST(Suite, NextWriterRemovesWhatAKilledWriterLeftAndFollowsNoPlantedLink) {
+  TempAppGroup group;
+  group.writeSuite(refCodeSuite());
+  const stdfs::path temp =
+      group.suitePath().parent_path() / ("." + group.suitePath().filename().string() + ".tmp");
+  const stdfs::path victim = group.dataHome() / "victim";
+  std::ofstream(victim) << "keep";
+  for (const bool planted : {false, true}) {
+    if (planted) {
+      stdfs::create_symlink(victim, temp);
+    } else {
+      std::ofstream(temp) << group.readSuiteBytes();  // a full copy, as a killed writer leaves
+    }
+    SetEventDate(planted ? 2 : 1);
+    EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(temp)));
+  }
+  EXPECT_EQ(testing::readFile(victim), "keep");
+  Dictionary expected = refCodeSuite();
+  expected.set("eventsDates", Array{Value(1.0), Value(2.0)});
+  EXPECT_EQ(group.readSuite(), Value(expected));
+}
+
+// Every entry under the folder: its kind, and a link's target or a file's content.
+std::map<std::string, std::string> snapshot(const stdfs::path& root) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : stdfs::recursive_directory_iterator(root)) {
+    const std::string name = entry.path().lexically_relative(root).string();
+    switch (entry.symlink_status().type()) {
+      case stdfs::file_type::symlink:
+        entries[name] = "link " + stdfs::read_symlink(entry.path()).string();
+        break;
+      case stdfs::file_type::regular:
+        entries[name] = "file " + testing::readFile(entry.path());
+        break;
+      default:
+        entries[name] = "other";
+    }
+  }
+  return entries;
+}
+
+stdfs::path lockPath(const TempAppGroup& group) {
+  return stdfs::path(group.suitePath()).concat(".lock");
+}
+
+struct HostileState {
+  const char* name;
+  std::function<void(const TempAppGroup&)> plant;
+  bool readable;  // whether the suite can still be read (plain reads take no lock)
+  friend void PrintTo(const HostileState& s, std::ostream* os) { *os << s.name; }
+};
+
+class HostileFileSystem : public ::testing::TestWithParam<HostileState> {};
+
+// Whatever stands in the way, the store gives its no-value result, never blocks, and changes
+// nothing: no file replaced, none created through a planted link.
+TEST_P(HostileFileSystem, StoreGivesNoValueAndChangesNothing) {
+  TempAppGroup group;
+  group.writeSuite(refCodeSuite());
+  std::ofstream(lockPath(group)).flush();  // as the first update leaves it
+  GetParam().plant(group);
+  const auto before = snapshot(group.dataHome());
+  EXPECT_EQ(refCode(), GetParam().readable ? std::optional<std::string>("R") : std::nullopt);
+  SetEventDate(1);
+  EXPECT_EQ(snapshot(group.dataHome()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, HostileFileSystem,
+    ::testing::Values(
+        HostileState{"SuiteIsASymlinkLoop",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove(g.suitePath());
+                       stdfs::create_symlink("loop", g.suitePath());
+                       stdfs::create_symlink(g.suitePath().filename(),
+                                             g.suitePath().parent_path() / "loop");
+                     },
+                     false},
+        HostileState{"SuiteIsAFolder",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove(g.suitePath());
+                       stdfs::create_directory(g.suitePath());
+                     },
+                     false},
+        HostileState{"SuiteIsAFifo",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove(g.suitePath());
+                       ::mkfifo(g.suitePath().c_str(), 0600);
+                     },
+                     false},
+        HostileState{"PreferencesIsAFile",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove_all(g.suitePath().parent_path());
+                       std::ofstream(g.suitePath().parent_path()) << "x";
+                     },
+                     false},
+        HostileState{"LockIsALinkElsewhere",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove(lockPath(g));
+                       stdfs::create_symlink(g.dataHome() / "created-through-link", lockPath(g));
+                     },
+                     true},
+        HostileState{"LockIsAFifo",
+                     [](const TempAppGroup& g) {
+                       stdfs::remove(lockPath(g));
+                       ::mkfifo(lockPath(g).c_str(), 0600);
+                     },
+                     true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Runs `body` as an ordinary user: as root, in a child that gives up its privileges (the test
+// folder is handed to that user first, apart from what `keepOwnedByRoot` names).
+bool asOrdinaryUser(const TempAppGroup& group, const std::vector<stdfs::path>& keepOwnedByRoot,
+                    const std::function<bool()>& body) {
+  if (::geteuid() != 0) return body();
+  constexpr uid_t kNobody = 65534;
+  for (const auto& entry : stdfs::recursive_directory_iterator(group.dataHome())) {
+    ::lchown(entry.path().c_str(), kNobody, kNobody);
+  }
+  ::lchown(group.dataHome().c_str(), kNobody, kNobody);
+  for (const stdfs::path& path : keepOwnedByRoot) ::lchown(path.c_str(), 0, 0);
+  return testing::runInChildren(1, [&](int) {
+    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
+           body();
+  });
+}
+
+TEST(UnreadableSuite, IsNeverReplaced) {
+  for (const bool throughLink : {false, true}) {
+    SCOPED_TRACE(throughLink ? "link into a folder that cannot be searched" : "mode 000");
+    TempAppGroup group;
+    group.writeSuite(refCodeSuite());
+    stdfs::path hidden = group.suitePath();
+    if (throughLink) {
+      stdfs::create_directory(group.dataHome() / "private");
+      hidden = group.dataHome() / "private" / "suite.plist";
+      stdfs::rename(group.suitePath(), hidden);
+      stdfs::create_symlink(hidden, group.suitePath());
+      ::chmod(hidden.parent_path().c_str(), 0700);
+    } else {
+      ::chmod(hidden.c_str(), 0);
+    }
+    const std::string before = testing::readFile(hidden);
+    EXPECT_TRUE(asOrdinaryUser(group, {hidden.parent_path()}, [] {
+      SetEventDate(1);
+      return !refCode() && !SetInterstitialDate("a", 1, 1);
+    }));
+    ::chmod(hidden.parent_path().c_str(), 0755);
+    ::chmod(hidden.c_str(), 0644);
+    EXPECT_EQ(testing::readFile(hidden), before);
+    EXPECT_EQ(stdfs::is_symlink(group.suitePath()), throughLink);
+  }
+}
+
+TEST(UpdateLock, IsTakenThroughAReadOnlyLockFileOfAnotherOwner) {
+  TempAppGroup group;
+  group.writeSuite(refCodeSuite());
+  std::ofstream(lockPath(group)).flush();
+  ::chmod(lockPath(group).c_str(), 0444);
+  EXPECT_TRUE(asOrdinaryUser(group, {lockPath(group)}, [] {
+    SetEventDate(1);
+    return true;
+  }));
+  EXPECT_NE(group.readSuite()->as<Dictionary>()->find("eventsDates"), nullptr);
 }
 
 TEST(UpdateLock, ExcludesOtherThreadsAndProcesses) {
@@ -134,8 +290,8 @@ TEST(UpdateLock, ExcludesOtherThreadsAndProcesses) {
     for (int i = 0; i < kIncrements; ++i) {
       DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
         const plist::Value* v = suite.objectForKey("counter");
-        const double n = v ? v->number().value_or(0) : 0;
-        suite.setObject("counter", n + 1);
+        suite.setObject("counter", (v ? v->number().value_or(0) : 0) + 1);
+        return true;
       });
     }
   };
@@ -145,9 +301,35 @@ TEST(UpdateLock, ExcludesOtherThreadsAndProcesses) {
     for (auto& t : threads) t.join();
     return true;
   }));
-  std::optional<DefaultsSuite> suite = DefaultsSuite::open(kGroup);
+  const std::optional<const DefaultsSuite> suite = DefaultsSuite::open(kGroup);
   ASSERT_TRUE(suite && suite->objectForKey("counter"));
   EXPECT_EQ(suite->objectForKey("counter")->number(), kProcesses * kThreads * kIncrements);
+}
+
+TEST(AtomicReplace, ReadersNeverSeeAPartialFile) {
+  TempAppGroup group;
+  const stdfs::path target = group.container() / "file";
+  // Two contents of different sizes, each recognisable as whole.
+  const std::vector<std::uint8_t> small(1000, 'a');
+  const std::vector<std::uint8_t> large(300000, 'b');
+  ASSERT_TRUE(fs::replaceFileAtomically(target, small, std::nullopt));
+  const pid_t writer = ::fork();
+  if (writer == 0) {
+    for (int i = 0; i < 300; ++i) {
+      if (!fs::replaceFileAtomically(target, i % 2 ? small : large, std::nullopt)) std::_Exit(1);
+    }
+    std::_Exit(0);
+  }
+  ASSERT_GT(writer, 0);
+  int torn = 0, reads = 0, status = 0;
+  for (; ::waitpid(writer, &status, WNOHANG) == 0; ++reads) {
+    const fs::FileContent content = fs::readFile(target);
+    ASSERT_EQ(content.status, fs::FileContent::Status::kRead);
+    if (content.bytes != small && content.bytes != large) ++torn;
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
+  EXPECT_EQ(snapshot(group.container()).size(), 1u);  // no temporary file left behind
 }
 
 }  // namespace

@@ -39,15 +39,15 @@ plist::Array entriesInWindow(const plist::Array& list, double windowStart) {
 
 // Every other game is checked until the first that holds an entry inside the window.
 bool noOtherGameInWindow(const plist::Dictionary& registry, const std::vector<std::string>& keys,
-                         std::string_view caller, double windowStart) {
+                         std::string_view caller, double windowStart, log::Lines& lines) {
   for (const std::string& key : keys) {
     if (key == caller) continue;
-    log::write("--> setInterstitialDate > Check inters for game: " + key);
+    lines.push_back("--> setInterstitialDate > Check inters for game: " + key);
     const plist::Dictionary* record = findRecord(registry, key);
     const plist::Array* list = record ? interstitials(*record) : nullptr;
     const bool isContainsDates = list != nullptr && hasEntryInsideWindow(*list, windowStart);
-    log::write("--> setInterstitialDate > Check inters for game > isContainsDates: " +
-               log::describeBool(isContainsDates));
+    lines.push_back("--> setInterstitialDate > Check inters for game > isContainsDates: " +
+                    log::describeBool(isContainsDates));
     if (isContainsDates) return false;
   }
   return true;
@@ -56,21 +56,21 @@ bool noOtherGameInWindow(const plist::Dictionary& registry, const std::vector<st
 // Trims every game's list, the caller's included, to the window. A record without a list
 // gains an empty one; a record or list the module cannot read is left as it is.
 void pruneAll(plist::Dictionary& registry, const std::vector<std::string>& keys,
-              double windowStart) {
+              double windowStart, log::Lines& lines) {
   for (const std::string& key : keys) {
     plist::Dictionary* record = findRecord(registry, key);
     if (record == nullptr) continue;
     const plist::Array* list = interstitials(*record);
     if (list == nullptr) continue;
     plist::Array kept = entriesInWindow(*list, windowStart);
-    log::write("--> setInterstitialDate > Delete inters for game > Inters: " +
-               log::describe(plist::Value(kept)));
+    lines.push_back("--> setInterstitialDate > Delete inters for game > Inters: " +
+                    log::describe(plist::Value(kept)));
     record->set(std::string(kInterstitialsDatesKey), std::move(kept));
   }
 }
 
 bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, double value,
-                        double duration, bool& answer) {
+                        double duration, bool& answer, log::Lines& lines) {
   plist::Dictionary* record = findRecord(registry, caller);
   if (record == nullptr) return false;
 
@@ -78,7 +78,8 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
   const plist::Array* stored = interstitials(*record);
   plist::Array list = stored ? *stored : plist::Array();
   list.emplace_back(value);
-  log::write("--> setInterstitialDate > Current game inters: " + log::describe(plist::Value(list)));
+  lines.push_back("--> setInterstitialDate > Current game inters: " +
+                  log::describe(plist::Value(list)));
   const double windowStart = value - duration;
   const bool beforeWindow = oldestIsBeforeWindow(list, windowStart);
   record->set(std::string(kInterstitialsDatesKey), std::move(list));
@@ -90,8 +91,8 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
   std::vector<std::string> keys;
   keys.reserve(registry.size());
   for (const auto& entry : registry) keys.push_back(entry.first);
-  answer = noOtherGameInWindow(registry, keys, caller, windowStart);
-  pruneAll(registry, keys, windowStart);
+  answer = noOtherGameInWindow(registry, keys, caller, windowStart, lines);
+  pruneAll(registry, keys, windowStart, lines);
   return true;
 }
 
@@ -104,10 +105,12 @@ bool DataManager::setInterstitialDate(const char* gameKey, double value,
     const std::optional<std::string_view> caller = orvo::textArgument(gameKey);
     if (!caller) return false;
     bool answer = false;
-    orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry) {
-      return orvo::games::recordInterstitial(registry, *caller, value, duration, answer);
-    });
-    return answer;
+    const bool stored = orvo::games::updateRegistry(
+        [&](orvo::plist::Dictionary& registry, orvo::log::Lines& lines) {
+          return orvo::games::recordInterstitial(registry, *caller, value, duration, answer, lines);
+        });
+    // An answer whose interstitial was not recorded would not count in the next window.
+    return stored && answer;
   } catch (...) {
     return false;
   }

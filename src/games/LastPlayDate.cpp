@@ -9,11 +9,11 @@ void DataManager::setLastPlayDate(const char* gameKey, double value) noexcept {
   try {
     const std::optional<std::string_view> key = orvo::textArgument(gameKey);
     if (!key) return;
-    orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry) {
+    orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry, orvo::log::Lines& log) {
       orvo::plist::Dictionary* record = orvo::games::findRecord(registry, *key);
       if (record == nullptr) return false;
       record->set(std::string(orvo::games::kLastPlayDateKey), value);
-      orvo::log::write("--> setLastPlayDate : " + orvo::log::fixed6(value));
+      log.push_back("--> setLastPlayDate : " + orvo::log::fixed6(value));
       return true;
     });
   } catch (...) {

@@ -57,10 +57,13 @@ class JsonConverter {
   }
   std::optional<nlohmann::ordered_json> convert(const plist::Dictionary& d) {
     nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    // The keys are unique already: appending spares the object's linear search for each one.
+    auto& members = out.get_ref<nlohmann::ordered_json::object_t&>();
+    members.reserve(d.size());
     for (const auto& [key, element] : d) {
       std::optional<nlohmann::ordered_json> converted = (*this)(element);
       if (!converted) return std::nullopt;
-      out[key] = std::move(*converted);
+      members.emplace_back(key, std::move(*converted));
     }
     return out;
   }

@@ -99,20 +99,22 @@ char* DataManager::setNextGameOnFire(const char* gameKey, double value) noexcept
     // Text that is not UTF-8 names no game and so excludes none.
     const std::optional<std::string_view> excluded = orvo::textArgument(gameKey);
     std::optional<std::string> chosen;
-    games::updateRegistry([&](orvo::plist::Dictionary& registry) {
+    const bool stored = games::updateRegistry([&](orvo::plist::Dictionary& registry,
+                                                  log::Lines& lines) {
       const std::optional<std::string> current = games::findCurrentOnFire(registry);
-      log::write("--> setNextGameOnFire > currrentOnFireGameKey: " + log::describe(current));
+      lines.push_back("--> setNextGameOnFire > currrentOnFireGameKey: " + log::describe(current));
       chosen = games::chooseNext(registry, excluded, current);
-      log::write("--> setNextGameOnFire > newOnFireGameKey: " + log::describe(chosen));
+      lines.push_back("--> setNextGameOnFire > newOnFireGameKey: " + log::describe(chosen));
       if (!chosen) return false;
       games::setOnFireEndDate(registry, *chosen, value);
       if (current) {
-        log::write("--> setNextGameOnFire > clear old On Fire game: " + *current);
+        lines.push_back("--> setNextGameOnFire > clear old On Fire game: " + *current);
         games::setOnFireEndDate(registry, *current, 0);
       }
       return true;
     });
-    return chosen ? orvo::copyOut(*chosen) : nullptr;
+    // A choice that was not stored is no choice: the game would not be on fire.
+    return stored ? orvo::copyOut(*chosen) : nullptr;
   } catch (...) {
     return nullptr;
   }

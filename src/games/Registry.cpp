@@ -12,7 +12,7 @@ const plist::Array kNoInterstitials;
 }  // namespace
 
 bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& read) {
-  const std::optional<DefaultsSuite> suite = store::openSuite();
+  const std::optional<const DefaultsSuite> suite = store::openSuite();
   if (!suite) return false;
   const plist::Dictionary* registry = suite->dictionaryForKey(kGamesKey);
   if (registry == nullptr) return false;
@@ -20,18 +20,18 @@ bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& 
   return true;
 }
 
-bool updateRegistry(const std::function<bool(plist::Dictionary& registry)>& change) {
-  bool found = false;
-  store::updateSuite([&](DefaultsSuite& suite) {
+bool updateRegistry(const RegistryChange& change) {
+  log::Lines lines;
+  const bool stored = store::updateSuite([&](DefaultsSuite& suite) {
     const plist::Dictionary* stored = suite.dictionaryForKey(kGamesKey);
-    if (stored == nullptr) return;
-    found = true;
+    if (stored == nullptr) return false;
     plist::Dictionary registry = *stored;
-    if (!change(registry)) return;
+    if (!change(registry, lines)) return false;
     suite.setValue(kGamesKey, std::move(registry));
-    suite.synchronize();
+    return true;
   });
-  return found;
+  log::write(lines);
+  return stored;
 }
 
 const plist::Dictionary* findRecord(const plist::Dictionary& registry, std::string_view gameKey) {

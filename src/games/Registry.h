@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/PropertyList.h"
+#include "platform/SystemLog.h"
 
 namespace orvo::games {
 
@@ -20,11 +21,13 @@ inline constexpr std::string_view kLastPlayDateKey = "LastPlayDate";
 // or no registry.
 bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& read);
 
-// The registry update. Under the suite's lock, reads the registry and hands `change` a copy;
-// when `change` returns true the whole copy is stored back and the suite synchronized, and
-// when it returns false nothing is written. False, with `change` not run, when there is no
-// suite or no registry.
-bool updateRegistry(const std::function<bool(plist::Dictionary& registry)>& change);
+// The registry update. Under the suite's lock, reads the registry and hands `change` a copy and
+// a list for its log lines; when `change` returns true the whole copy is stored back. The lines
+// are logged once the lock is released. True only when the copy was stored: false, with nothing
+// written, when there is no suite, registry or lock, when `change` returns false, or when the
+// write failed.
+using RegistryChange = std::function<bool(plist::Dictionary& registry, log::Lines& log)>;
+bool updateRegistry(const RegistryChange& change);
 
 // The record of a game; none when the key has no record or the record is not a dictionary
 // (the module cannot change such a record without destroying it).

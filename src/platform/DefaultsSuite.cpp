@@ -13,33 +13,37 @@ fs::Path suiteFile(const fs::Path& container, std::string_view name) {
 
 }  // namespace
 
-std::optional<DefaultsSuite> DefaultsSuite::open(std::string_view name) {
+std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
   const std::optional<fs::Path> container = fs::appGroupContainer(name);
   if (!container) return std::nullopt;
-  return openAt(*container, name);
+  return read(suiteFile(*container, name));
 }
 
-std::optional<DefaultsSuite> DefaultsSuite::openAt(const fs::Path& container, std::string_view name) {
-  fs::Path file = suiteFile(container, name);
-  if (!fs::isReachable(file)) return DefaultsSuite(container, std::move(file), plist::Dictionary());
-  std::optional<std::vector<std::uint8_t>> bytes = fs::readWholeFile(file);
-  if (!bytes) return std::nullopt;
-  std::optional<plist::Value> root = plist::readPropertyList(*bytes);
+std::optional<DefaultsSuite> DefaultsSuite::read(const fs::Path& file) {
+  fs::FileContent content = fs::readFile(file);
+  switch (content.status) {
+    case fs::FileContent::Status::kMissing:
+      return DefaultsSuite(file, plist::Dictionary(), std::nullopt);
+    case fs::FileContent::Status::kFailed:
+      return std::nullopt;
+    case fs::FileContent::Status::kRead:
+      break;
+  }
+  std::optional<plist::Value> root = plist::readPropertyList(content.bytes);
   if (!root || !root->is<plist::Dictionary>()) return std::nullopt;
-  return DefaultsSuite(container, std::move(file), std::move(*root));
+  return DefaultsSuite(file, std::move(*root), content.permissions);
 }
 
 bool DefaultsSuite::update(std::string_view name,
-                           const std::function<void(DefaultsSuite&)>& update) {
+                           const std::function<bool(DefaultsSuite&)>& change) {
   const std::optional<fs::Path> container = fs::appGroupContainer(name);
   if (!container || !fs::createDirectoriesBelow(*container, kPreferencesFolder)) return false;
+  const fs::Path file = suiteFile(*container, name);
   const std::optional<fs::ExclusiveLock> lock =
-      fs::ExclusiveLock::acquire(suiteFile(*container, name).concat(".lock"));
+      fs::ExclusiveLock::acquire(fs::Path(file).concat(".lock"), kLockPatience);
   if (!lock) return false;
-  std::optional<DefaultsSuite> suite = openAt(*container, name);
-  if (!suite) return false;
-  update(*suite);
-  return true;
+  std::optional<DefaultsSuite> suite = read(file);
+  return suite && change(*suite) && suite->synchronize();
 }
 
 const plist::Value* DefaultsSuite::objectForKey(std::string_view key) const {
@@ -56,11 +60,17 @@ const plist::Dictionary* DefaultsSuite::dictionaryForKey(std::string_view key) c
   return value == nullptr ? nullptr : value->as<plist::Dictionary>();
 }
 
-bool DefaultsSuite::setObject(std::string_view key, plist::Value value) {
+void DefaultsSuite::setObject(std::string_view key, plist::Value value) {
   root_.as<plist::Dictionary>()->set(std::string(key), std::move(value));
+  changed_ = true;
+}
+
+bool DefaultsSuite::synchronize() {
+  if (!changed_) return true;
   const std::optional<std::vector<std::uint8_t>> bytes = plist::writeBinaryPropertyList(root_);
-  return bytes && fs::createDirectoriesBelow(container_, kPreferencesFolder) &&
-         fs::replaceFileAtomically(file_, *bytes);
+  if (!bytes || !fs::replaceFileAtomically(file_, *bytes, permissions_)) return false;
+  changed_ = false;
+  return true;
 }
 
 }  // namespace orvo

@@ -4,6 +4,7 @@
 #ifndef ORVO_PLATFORM_DEFAULTSSUITE_H_
 #define ORVO_PLATFORM_DEFAULTSSUITE_H_
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string_view>
@@ -15,15 +16,22 @@ namespace orvo {
 
 class DefaultsSuite {
  public:
-  // A fresh handle on the suite of the app group `name`. None when the group has no
-  // container, or the suite file exists but cannot be read, does not parse or is not a
-  // dictionary. A missing file is an empty suite.
-  static std::optional<DefaultsSuite> open(std::string_view name);
+  // How long an update waits for another game's update to finish: far longer than any update
+  // holds the lock, far shorter than a game may stall its player.
+  static constexpr std::chrono::milliseconds kLockPatience{5000};
 
-  // Opens the suite under an exclusive lock that is held until `update` returns, so that a
-  // read-modify-write inside it loses no change of another thread or process. False, with
-  // `update` not called, when the suite cannot be opened or locked.
-  static bool update(std::string_view name, const std::function<void(DefaultsSuite&)>& update);
+  // A fresh handle on the suite of the app group `name`, for reading. None when the group has
+  // no container, or the suite file cannot be read (any failure but "no such file"), does not
+  // parse or is not a dictionary. A missing file is an empty suite.
+  static std::optional<const DefaultsSuite> open(std::string_view name);
+
+  // A read-modify-write: opens the suite under an exclusive lock, runs `change` on it and,
+  // when `change` returns true, writes what it set out (atomically and durably) before the
+  // lock is released, so that no change of another thread or process is lost. True only when
+  // all of that happened. False, with `change` not run and nothing written, when the suite
+  // cannot be opened, or the lock cannot be had within kLockPatience; false, with nothing
+  // written, when `change` returns false.
+  static bool update(std::string_view name, const std::function<bool(DefaultsSuite&)>& change);
 
   // The value under the key, of any type; none when absent.
   const plist::Value* objectForKey(std::string_view key) const;
@@ -31,24 +39,24 @@ class DefaultsSuite {
   const plist::Array* arrayForKey(std::string_view key) const;
   const plist::Dictionary* dictionaryForKey(std::string_view key) const;
 
-  // Replaces the value under the key and writes the suite out at once, atomically and
-  // durably. False when the file could not be written: the stored file is then unchanged,
-  // while this handle goes on showing the new value.
-  bool setObject(std::string_view key, plist::Value value);
-  bool setValue(std::string_view key, plist::Value value) { return setObject(key, std::move(value)); }
+  // Replace the value under the key, in this handle; the update writes it out.
+  void setObject(std::string_view key, plist::Value value);
+  void setValue(std::string_view key, plist::Value value) { setObject(key, std::move(value)); }
 
-  // Every change is written out when it is made, so there is nothing left to flush.
-  bool synchronize() const { return true; }
+  // Writes the values set so far out now. False, with the stored file unchanged, when it could
+  // not be written (a file over fs::kMaxFileSize is never written).
+  bool synchronize();
 
  private:
-  DefaultsSuite(fs::Path container, fs::Path file, plist::Value root)
-      : container_(std::move(container)), file_(std::move(file)), root_(std::move(root)) {}
-  static std::optional<DefaultsSuite> openAt(const fs::Path& container, std::string_view name);
+  DefaultsSuite(fs::Path file, plist::Value root, std::optional<mode_t> permissions)
+      : file_(std::move(file)), root_(std::move(root)), permissions_(permissions) {}
+  static std::optional<DefaultsSuite> read(const fs::Path& file);
   const plist::Dictionary& values() const { return *root_.as<plist::Dictionary>(); }
 
-  fs::Path container_;
   fs::Path file_;
-  plist::Value root_;  // always a dictionary
+  plist::Value root_;                   // always a dictionary
+  std::optional<mode_t> permissions_;   // those of the file read; none when it was missing
+  bool changed_ = false;
 };
 
 }  // namespace orvo

@@ -6,13 +6,39 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <string>
-#include <algorithm>
+#include <thread>
 #include <utility>
 
 namespace orvo::fs {
 namespace {
+
+std::atomic<FaultHook> faultHook{nullptr};
+
+// Makes one system call, unless a test hook fails it first (-1 with errno set, as the call
+// itself would fail).
+template <typename Call>
+auto sys(const char* name, Call call) -> decltype(call()) {
+  if (const FaultHook hook = faultHook.load(std::memory_order_relaxed)) {
+    if (const int error = hook(name)) {
+      errno = error;
+      return -1;
+    }
+  }
+  return call();
+}
+
+// The same, made again when a signal interrupted it.
+template <typename Call>
+auto sysRetrying(const char* name, Call call) -> decltype(call()) {
+  for (;;) {
+    const auto result = sys(name, call);
+    if (result >= 0 || errno != EINTR) return result;
+  }
+}
 
 // Owns one file descriptor.
 class Descriptor {
@@ -20,52 +46,81 @@ class Descriptor {
   explicit Descriptor(int fd = -1) : fd_(fd) {}
   Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
   Descriptor& operator=(Descriptor&&) = delete;
-  ~Descriptor() { reset(); }
+  ~Descriptor() { close(); }
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
   bool valid() const { return fd_ >= 0; }
-  // Closes now and says whether the close succeeded (it reports late write errors).
-  bool reset() {
+  // Closes now and says whether the close succeeded (it reports late write errors). Linux
+  // releases the descriptor even when close is interrupted, so that is no failure and is
+  // never retried.
+  bool close() {
     if (fd_ < 0) return true;
-    const bool ok = ::close(std::exchange(fd_, -1)) == 0;
-    return ok;
+    const int fd = std::exchange(fd_, -1);
+    return sys("close", [fd] { return ::close(fd); }) == 0 || errno == EINTR;
   }
 
  private:
   int fd_;
 };
 
-Descriptor openRetrying(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = ::open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return Descriptor(fd);
+Descriptor openFile(const Path& path, int flags, mode_t mode = 0) {
+  return Descriptor(sysRetrying("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = sysRetrying("write", [&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (n <= 0) return false;
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   return true;
 }
 
+bool syncDescriptor(int fd) { return sysRetrying("fsync", [fd] { return ::fsync(fd); }) == 0; }
+
 bool syncDirectory(const Path& dir) {
-  Descriptor d = openRetrying(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  return d.valid() && ::fsync(d.get()) == 0;
+  Descriptor d = openFile(dir, O_RDONLY | O_DIRECTORY);
+  return d.valid() && syncDescriptor(d.get()) && d.close();
 }
 
-// Permissions for the new file: those of the file it replaces, else 0644.
-mode_t modeFor(const Path& target) {
-  struct stat st {};
-  if (::stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
-  return 0644;
+bool removeIfPresent(const Path& path) {
+  return sys("unlink", [&] { return ::unlink(path.c_str()); }) == 0 || errno == ENOENT;
+}
+
+// Reads the rest of the descriptor, refusing more than kMaxFileSize bytes. `expected` is the
+// size the file had when opened; the buffer has room for one byte more, to notice growth.
+bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
+  bytes.resize(expected + 1);
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) {
+      if (bytes.size() > kMaxFileSize) return false;
+      bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
+    }
+    const ssize_t n =
+        sysRetrying("read", [&] { return ::read(fd, bytes.data() + filled, bytes.size() - filled); });
+    if (n < 0) return false;
+    if (n == 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  if (filled > kMaxFileSize) return false;
+  bytes.resize(filled);
+  return true;
+}
+
+Descriptor openLockFile(const Path& lockFile) {
+  // Non-blocking, so that a FIFO planted under the name cannot stall the open.
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+  Descriptor fd = openFile(lockFile, O_RDWR | O_CREAT | kFlags, 0666);
+  if (!fd.valid() && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    return openFile(lockFile, O_RDONLY | kFlags);  // flock needs no write access
+  }
+  return fd;
 }
 
 }  // namespace
+
+void setFaultHook(FaultHook hook) noexcept { faultHook.store(hook, std::memory_order_relaxed); }
 
 std::optional<Path> appGroupContainer(std::string_view groupIdentifier) {
   if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos) return std::nullopt;
@@ -80,53 +135,47 @@ std::optional<Path> appGroupContainer(std::string_view groupIdentifier) {
   }
   Path container = base / "app-groups" / std::string(groupIdentifier);
   struct stat st {};
-  if (::stat(container.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
+  if (sys("stat", [&] { return ::stat(container.c_str(), &st); }) != 0 || !S_ISDIR(st.st_mode)) {
+    return std::nullopt;
+  }
   return container;
 }
 
-bool isReachable(const Path& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-std::optional<std::vector<std::uint8_t>> readWholeFile(const Path& path) {
-  Descriptor fd = openRetrying(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-  if (!fd.valid()) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  if (static_cast<std::uintmax_t>(st.st_size) > kMaxReadSize) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  bytes.resize(static_cast<std::size_t>(st.st_size) + 1);  // +1 notices growth while reading
-  std::size_t filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) {
-      if (bytes.size() > kMaxReadSize) return std::nullopt;
-      bytes.resize(std::min(bytes.size() * 2, kMaxReadSize + 1));
-    }
-    const ssize_t n = ::read(fd.get(), bytes.data() + filled, bytes.size() - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    filled += static_cast<std::size_t>(n);
+FileContent readFile(const Path& path) {
+  FileContent content;
+  Descriptor fd = openFile(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
+  if (!fd.valid()) {
+    if (errno == ENOENT) content.status = FileContent::Status::kMissing;
+    return content;
   }
-  if (filled > kMaxReadSize) return std::nullopt;
-  bytes.resize(filled);
-  return bytes;
+  struct stat st {};
+  if (sys("fstat", [&] { return ::fstat(fd.get(), &st); }) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize ||
+      !readAll(fd.get(), static_cast<std::size_t>(st.st_size), content.bytes)) {
+    content.bytes.clear();
+    return content;
+  }
+  content.status = FileContent::Status::kRead;
+  content.permissions = st.st_mode & 0777;
+  return content;
 }
 
-bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes) {
+bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes,
+                           std::optional<mode_t> permissions) {
+  if (bytes.size() > kMaxFileSize) return false;
   const Path dir = target.parent_path();
   // A hidden name beside the target, so that the rename stays within one file system.
-  std::string temp = (dir / ".").string();
-  temp.append(target.filename().string()).append(".XXXXXX");
-  Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
+  const Path temp = dir / ("." + target.filename().string() + ".tmp");
+  if (!removeIfPresent(temp)) return false;
+  Descriptor fd = openFile(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
   if (!fd.valid()) return false;
-  const bool written = ::fchmod(fd.get(), modeFor(target)) == 0 && writeAll(fd.get(), bytes) &&
-                       ::fsync(fd.get()) == 0 && fd.reset() &&
-                       ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!written) {
-    fd.reset();
-    ::unlink(temp.c_str());
+  const bool replaced =
+      (!permissions || sys("fchmod", [&] { return ::fchmod(fd.get(), *permissions & 0777); }) == 0) &&
+      writeAll(fd.get(), bytes) && syncDescriptor(fd.get()) && fd.close() &&
+      sys("rename", [&] { return ::rename(temp.c_str(), target.c_str()); }) == 0;
+  if (!replaced) {
+    fd.close();
+    removeIfPresent(temp);
     return false;
   }
   // The rename is durable only once the directory entry is.
@@ -137,24 +186,41 @@ bool createDirectoriesBelow(const Path& existingBase, const Path& relative) {
   Path current = existingBase;
   for (const Path& part : relative) {
     current /= part;
-    if (::mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (sys("mkdir", [&] { return ::mkdir(current.c_str(), 0777); }) == 0) continue;
+    if (errno != EEXIST) return false;
     struct stat st {};
-    if (::stat(current.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    if (sys("stat", [&] { return ::stat(current.c_str(), &st); }) != 0 || !S_ISDIR(st.st_mode)) {
+      return false;
+    }
   }
   return true;
 }
 
-std::optional<ExclusiveLock> ExclusiveLock::acquire(const Path& lockFile) {
-  Descriptor fd = openRetrying(lockFile.c_str(), O_RDWR | O_CREAT | O_NOCTTY, 0644);
-  if (!fd.valid()) return std::nullopt;
-  int rc;
-  do {
-    rc = ::flock(fd.get(), LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) return std::nullopt;
-  // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
-  // lock a different file than the next opener.
-  return ExclusiveLock(fd.release());
+std::optional<ExclusiveLock> ExclusiveLock::acquire(const Path& lockFile,
+                                                    std::chrono::milliseconds patience) {
+  Descriptor fd = openLockFile(lockFile);
+  struct stat st {};
+  if (!fd.valid() || sys("fstat", [&] { return ::fstat(fd.get(), &st); }) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return std::nullopt;
+  }
+  // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + patience;
+  std::chrono::microseconds pause(250);
+  for (;;) {
+    if (sys("flock", [&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) == 0) {
+      // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
+      // lock a different file than the next opener.
+      return ExclusiveLock(fd.release());
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) return std::nullopt;
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(pause, deadline - now));
+    pause = std::min(pause * 2, std::chrono::microseconds(8000));
+  }
 }
 
 ExclusiveLock::ExclusiveLock(ExclusiveLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}

@@ -1,8 +1,14 @@
 // Files of the app group: where its container lies, reading whole files, atomic replace and
 // the exclusive lock of read-modify-write sequences.
+//
+// Only "no such file" (ENOENT) ever means that something is missing; every other failure is a
+// failure, which callers turn into their no-value result without touching anything.
 #ifndef ORVO_PLATFORM_FILESYSTEM_H_
 #define ORVO_PLATFORM_FILESYSTEM_H_
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -15,25 +21,35 @@ namespace orvo::fs {
 
 using Path = std::filesystem::path;
 
-// Largest file the module reads; anything longer is treated as unreadable, so that a hostile
-// store costs bounded memory.
-inline constexpr std::size_t kMaxReadSize = 64u << 20;
+// Largest file the module reads or writes; a hostile store costs bounded memory, and the module
+// never writes a file that it would then refuse to read.
+inline constexpr std::size_t kMaxFileSize = 64u << 20;
 
 // The group's shared directory: $XDG_DATA_HOME/app-groups/<identifier>, with ~/.local/share
-// when XDG_DATA_HOME is unset, empty or relative. None when that directory does not exist:
-// the games' installer creates it, never the module.
+// when XDG_DATA_HOME is unset, empty or relative. None when that directory does not exist or
+// cannot be examined: the games' installer creates it, never the module.
 std::optional<Path> appGroupContainer(std::string_view groupIdentifier);
 
-// Whether something exists at the path (a dangling symbolic link does not).
-bool isReachable(const Path& path);
-
-// The whole content of a regular file; none when it cannot be opened or read, is not a
-// regular file or is larger than kMaxReadSize.
-std::optional<std::vector<std::uint8_t>> readWholeFile(const Path& path);
+// What reading a whole file found.
+struct FileContent {
+  enum class Status {
+    kRead,     // `bytes` holds the whole content of a regular file
+    kMissing,  // no such file (ENOENT), and nothing else
+    kFailed,   // any other failure, a file that is not regular or larger than kMaxFileSize
+  };
+  Status status = Status::kFailed;
+  std::vector<std::uint8_t> bytes;
+  mode_t permissions = 0;  // the file's permission bits, when read
+};
+FileContent readFile(const Path& path);
 
 // Replaces the file with the given bytes so that a reader sees either the old or the new
-// content, never a mix, and the new content survives a crash once this returns true.
-bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes);
+// content, never a mix, and the new content survives a crash once this returns true. The new
+// file gets `permissions`, or 0666 less the umask when none. On false the target is unchanged
+// and no temporary file is left. Writers of one target must be serialised (the temporary file
+// has a fixed name beside the target, which also removes the leftover of a killed writer).
+bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes,
+                           std::optional<mode_t> permissions);
 
 // Creates the directory and its missing parents below `existingBase`, which must exist.
 bool createDirectoriesBelow(const Path& existingBase, const Path& relative);
@@ -42,7 +58,11 @@ bool createDirectoriesBelow(const Path& existingBase, const Path& relative);
 // descriptor, so it also excludes other threads of the same process.
 class ExclusiveLock {
  public:
-  static std::optional<ExclusiveLock> acquire(const Path& lockFile);
+  // Waits at most `patience` for the lock. The lock file is created when missing, never
+  // followed through a symbolic link, and opened read-only where it is not writable. None
+  // when it cannot be opened, is not a regular file, or the wait ran out.
+  static std::optional<ExclusiveLock> acquire(const Path& lockFile,
+                                              std::chrono::milliseconds patience);
   ExclusiveLock(ExclusiveLock&& other) noexcept;
   ExclusiveLock& operator=(ExclusiveLock&&) = delete;
   ExclusiveLock(const ExclusiveLock&) = delete;
@@ -53,6 +73,12 @@ class ExclusiveLock {
   explicit ExclusiveLock(int fd) : fd_(fd) {}
   int fd_;
 };
+
+// Tests make file-system calls fail through this hook: it sees the name of every call of this
+// layer before it is made and returns the errno to fail it with, or 0 to let it run. None (the
+// default) in normal operation.
+using FaultHook = int (*)(const char* call);
+void setFaultHook(FaultHook hook) noexcept;
 
 }  // namespace orvo::fs
 

@@ -58,7 +58,9 @@ struct Uid {
 
 using Array = std::vector<Value>;
 
-// A dictionary that keeps its keys in the order they were read or first set.
+// A dictionary that keeps its keys in the order they were read or first set. Lookups cost the
+// same whatever its size: past a few entries they go through a hash index, keyed per process so
+// that no stored set of keys can make it degrade.
 class Dictionary {
  public:
   using Entry = std::pair<std::string, Value>;
@@ -74,10 +76,10 @@ class Dictionary {
   Value* find(std::string_view key);
   // Replaces the value of an existing key in place, or appends the key at the end.
   void set(std::string key, Value value);
-  // Appends without looking for the key; for readers that have checked uniqueness already.
+  // Appends without looking for the key; for readers, which check hasDuplicateKeys once the
+  // dictionary is complete.
   void append(std::string key, Value value);
   void reserve(std::size_t n);
-  // For readers that append first and check once the dictionary is complete.
   bool hasDuplicateKeys() const;
 
   std::size_t size() const;
@@ -89,7 +91,15 @@ class Dictionary {
   friend bool operator==(const Dictionary&, const Dictionary&);
 
  private:
+  std::optional<std::size_t> position(std::string_view key) const;
+  void index(std::size_t position);
+  void rebuildIndex();
+
   std::vector<Entry> entries_;
+  // Open addressing: each slot holds an entry's position + 1, or 0 when free; empty while the
+  // dictionary is small enough to scan.
+  std::vector<std::uint32_t> slots_;
+  bool duplicateKeys_ = false;  // met while indexing
 };
 
 class Value {

@@ -104,10 +104,12 @@ std::optional<KeyFile> readKeyFile(const fs::Path& path) {
   std::error_code ec;
   const std::uintmax_t size = stdfs::file_size(path, ec);
   if (ec || size > kMaxKeyFileSize) return std::nullopt;
-  const std::optional<std::vector<std::uint8_t>> bytes = fs::readWholeFile(path);
-  if (!bytes || bytes->size() > kMaxKeyFileSize) return std::nullopt;
-  return parseKeyFile(
-      std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+  const fs::FileContent content = fs::readFile(path);
+  if (content.status != fs::FileContent::Status::kRead || content.bytes.size() > kMaxKeyFileSize) {
+    return std::nullopt;
+  }
+  return parseKeyFile(std::string_view(reinterpret_cast<const char*>(content.bytes.data()),
+                                       content.bytes.size()));
 }
 
 // A string-list value: items separated by ';', with the escapes of the Desktop Entry format

@@ -1,6 +1,8 @@
 #include "platform/SystemLog.h"
 
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -26,6 +28,48 @@ std::string prefix() {
                 static_cast<long>(now.tv_usec / 1000), program_invocation_short_name,
                 static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)));
   return head;
+}
+
+// A write to a pipe without a reader raises SIGPIPE, whose default action would end the host.
+// The signal is blocked in this thread around the write, and one that the write raised is
+// taken back before the host's mask is restored; one already pending is left for the host.
+class SigpipeSuppressed {
+ public:
+  SigpipeSuppressed() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
+    sigset_t pending;
+    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+  }
+  ~SigpipeSuppressed() {
+    if (raised_ && !wasPending_) {
+      const timespec noWait{};
+      while (sigtimedwait(&pipe_, nullptr, &noWait) < 0 && errno == EINTR) {
+      }
+    }
+    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
+  }
+  SigpipeSuppressed(const SigpipeSuppressed&) = delete;
+  SigpipeSuppressed& operator=(const SigpipeSuppressed&) = delete;
+  void noteBrokenPipe() { raised_ = true; }
+
+ private:
+  sigset_t pipe_{};
+  sigset_t saved_{};
+  bool wasPending_ = false;
+  bool raised_ = false;
+};
+
+void writeToStandardError(std::string_view text) {
+  SigpipeSuppressed suppressed;
+  while (!text.empty()) {
+    const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EPIPE) suppressed.noteBrokenPipe();
+    if (n <= 0) break;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
 }
 
 void appendIndent(std::string& out, int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); }
@@ -95,17 +139,16 @@ void describeInto(std::string& out, const plist::Value& value, int level) {
 
 }  // namespace
 
-void write(std::string_view message) {
-  std::string line = prefix();
-  line.append(message);
-  line += '\n';
-  std::string_view rest = line;
-  while (!rest.empty()) {
-    const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a log that cannot be written is not the caller's failure
-    rest.remove_prefix(static_cast<std::size_t>(n));
+void write(std::string_view message) { write(Lines{std::string(message)}); }
+
+void write(const Lines& messages) {
+  if (messages.empty()) return;
+  const std::string head = prefix();
+  std::string text;
+  for (const std::string& message : messages) {
+    text.append(head).append(message) += '\n';
   }
+  writeToStandardError(text);
 }
 
 std::string describeNumber(double value) {

@@ -1,18 +1,24 @@
 // The system log: one line per message on standard error, behind the usual
-// "date time program[pid:tid]" prefix, written with a single write so that lines of
-// concurrent games never interleave.
+// "date time program[pid:tid]" prefix. Writing never raises SIGPIPE in the host and leaves its
+// signal state as it was; a log that cannot be written is not the caller's failure.
 #ifndef ORVO_PLATFORM_SYSTEMLOG_H_
 #define ORVO_PLATFORM_SYSTEMLOG_H_
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/PropertyList.h"
 
 namespace orvo::log {
 
 void write(std::string_view message);
+
+// Messages collected while the suite's lock is held (writing could block on a host that does
+// not drain its standard error), written in order with one write once it is released.
+using Lines = std::vector<std::string>;
+void write(const Lines& messages);
 
 // Renderings of an object placeholder.
 inline constexpr std::string_view kNoObject = "(null)";

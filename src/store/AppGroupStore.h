@@ -15,11 +15,13 @@ namespace orvo::store {
 inline constexpr std::string_view kAppGroupIdentifier = ORVO_APP_GROUP_IDENTIFIER;
 
 // A fresh handle on the group's suite, for reading; none when it cannot be opened.
-inline std::optional<DefaultsSuite> openSuite() { return DefaultsSuite::open(kAppGroupIdentifier); }
+inline std::optional<const DefaultsSuite> openSuite() {
+  return DefaultsSuite::open(kAppGroupIdentifier);
+}
 
-// Runs a read-modify-write of the group's suite under its exclusive lock; false, with
-// `change` not run, when the suite cannot be opened.
-inline bool updateSuite(const std::function<void(DefaultsSuite&)>& change) {
+// A read-modify-write of the group's suite under its lock (DefaultsSuite::update); true only
+// when `change` ran, returned true and what it set was stored.
+inline bool updateSuite(const std::function<bool(DefaultsSuite&)>& change) {
   return DefaultsSuite::update(kAppGroupIdentifier, change);
 }
 

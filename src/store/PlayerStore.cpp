@@ -72,12 +72,12 @@ class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {
 std::optional<std::string> readUserID() {
   const std::optional<fs::Path> groupContainer = container();
   if (!groupContainer) return std::nullopt;
-  const fs::Path file = *groupContainer / kUserDataFile;
-  if (!fs::isReachable(file)) return std::nullopt;
-  const std::optional<std::vector<std::uint8_t>> bytes = fs::readWholeFile(file);
-  if (!bytes) return std::nullopt;
+  const fs::FileContent content = fs::readFile(*groupContainer / kUserDataFile);
+  if (content.status != fs::FileContent::Status::kRead) return std::nullopt;
   UserIDFinder finder;
-  if (!nlohmann::json::sax_parse(bytes->begin(), bytes->end(), &finder)) return std::nullopt;
+  if (!nlohmann::json::sax_parse(content.bytes.begin(), content.bytes.end(), &finder)) {
+    return std::nullopt;
+  }
   return finder.userID();
 }
 
@@ -95,7 +95,7 @@ char* DataManager::getUserID() noexcept {
 
 char* DataManager::getRefCode() noexcept {
   try {
-    const std::optional<orvo::DefaultsSuite> suite = orvo::store::openSuite();
+    const std::optional<const orvo::DefaultsSuite> suite = orvo::store::openSuite();
     if (!suite) return nullptr;
     const orvo::plist::Value* refCode = suite->objectForKey(orvo::store::kRefCodeKey);
     const std::string* text = refCode == nullptr ? nullptr : refCode->as<std::string>();
@@ -112,6 +112,7 @@ void DataManager::setEventDate(double eventDate) noexcept {
       orvo::plist::Array events = stored ? *stored : orvo::plist::Array();
       events.emplace_back(eventDate);
       suite.setObject(orvo::store::kEventsDatesKey, std::move(events));
+      return true;
     });
   } catch (...) {
   }

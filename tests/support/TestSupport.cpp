@@ -35,9 +35,9 @@ void ScopedEnvironment::set(const std::string& name, const std::optional<std::st
   assignEnvironment(name, value);
 }
 
-TempAppGroup::TempAppGroup() {
-  char pattern[] = "/tmp/orvo-test-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+TempAppGroup::TempAppGroup(const std::string& base) {
+  std::string pattern = base + "/orvo-test-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dataHome_ = pattern;
   container_ = dataHome_ / "app-groups" / ORVO_APP_GROUP_IDENTIFIER;
   stdfs::create_directories(container_);

@@ -27,10 +27,11 @@ class ScopedEnvironment {
 };
 
 // A temporary XDG_DATA_HOME holding the app group's container, removed with all it holds.
-// XDG_DATA_HOME is restored afterwards.
+// XDG_DATA_HOME is restored afterwards. `base` is where it is made (tmpfs for tests that
+// write a lot).
 class TempAppGroup {
  public:
-  TempAppGroup();
+  explicit TempAppGroup(const std::string& base = "/tmp");
   TempAppGroup(const TempAppGroup&) = delete;
   TempAppGroup& operator=(const TempAppGroup&) = delete;
   ~TempAppGroup();
