@@ -21,7 +21,7 @@ std::atomic<FaultHook> faultHook{nullptr};
 // Makes one system call, unless a test hook fails it first (-1 with errno set, as the call
 // itself would fail).
 template <typename Call>
-auto sys(const char* name, Call call) -> decltype(call()) {
+auto sysOnce(const char* name, Call call) -> decltype(call()) {
   if (const FaultHook hook = faultHook.load(std::memory_order_relaxed)) {
     if (const int error = hook(name)) {
       errno = error;
@@ -31,11 +31,11 @@ auto sys(const char* name, Call call) -> decltype(call()) {
   return call();
 }
 
-// The same, made again when a signal interrupted it.
+// The same, made again when a signal interrupted it: an interruption never fails an operation.
 template <typename Call>
-auto sysRetrying(const char* name, Call call) -> decltype(call()) {
+auto sys(const char* name, Call call) -> decltype(call()) {
   for (;;) {
-    const auto result = sys(name, call);
+    const auto result = sysOnce(name, call);
     if (result >= 0 || errno != EINTR) return result;
   }
 }
@@ -56,7 +56,7 @@ class Descriptor {
   bool close() {
     if (fd_ < 0) return true;
     const int fd = std::exchange(fd_, -1);
-    return sys("close", [fd] { return ::close(fd); }) == 0 || errno == EINTR;
+    return sysOnce("close", [fd] { return ::close(fd); }) == 0 || errno == EINTR;
   }
 
  private:
@@ -64,19 +64,19 @@ class Descriptor {
 };
 
 Descriptor openFile(const Path& path, int flags, mode_t mode = 0) {
-  return Descriptor(sysRetrying("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
+  return Descriptor(sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
 bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
-    const ssize_t n = sysRetrying("write", [&] { return ::write(fd, bytes.data(), bytes.size()); });
+    const ssize_t n = sys("write", [&] { return ::write(fd, bytes.data(), bytes.size()); });
     if (n <= 0) return false;
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
   return true;
 }
 
-bool syncDescriptor(int fd) { return sysRetrying("fsync", [fd] { return ::fsync(fd); }) == 0; }
+bool syncDescriptor(int fd) { return sys("fsync", [fd] { return ::fsync(fd); }) == 0; }
 
 bool syncDirectory(const Path& dir) {
   Descriptor d = openFile(dir, O_RDONLY | O_DIRECTORY);
@@ -98,7 +98,7 @@ bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
       bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
     }
     const ssize_t n =
-        sysRetrying("read", [&] { return ::read(fd, bytes.data() + filled, bytes.size() - filled); });
+        sys("read", [&] { return ::read(fd, bytes.data() + filled, bytes.size() - filled); });
     if (n < 0) return false;
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
@@ -214,7 +214,7 @@ std::optional<ExclusiveLock> ExclusiveLock::acquire(const Path& lockFile,
       // lock a different file than the next opener.
       return ExclusiveLock(fd.release());
     }
-    if (errno != EWOULDBLOCK && errno != EINTR) return std::nullopt;
+    if (errno != EWOULDBLOCK) return std::nullopt;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return std::nullopt;
     std::this_thread::sleep_for(

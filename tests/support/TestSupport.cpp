@@ -160,6 +160,13 @@ CommandResult runCommand(const std::string& command) {
   return result;
 }
 
+std::optional<std::string> takeText(char* returned) {
+  if (returned == nullptr) return std::nullopt;
+  std::string text(returned);
+  std::free(returned);
+  return text;
+}
+
 std::string readFile(const stdfs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

@@ -85,6 +85,9 @@ CommandResult runCommand(const std::string& command);
 
 std::string readFile(const std::filesystem::path& path);
 
+// Text the module returned, taken over and freed; none for null.
+std::optional<std::string> takeText(char* returned);
+
 }  // namespace orvo::testing
 
 #endif  // ORVO_TESTS_SUPPORT_TESTSUPPORT_H_
