@@ -16,16 +16,7 @@ using plist::Dictionary;
 using plist::Value;
 using testing::TempAppGroup;
 
-struct FreeDeleter {
-  void operator()(char* p) const { std::free(p); }
-};
-using Text = std::unique_ptr<char, FreeDeleter>;
-
-std::optional<std::string> text(char* returned) {
-  Text owned(returned);
-  if (!owned) return std::nullopt;
-  return std::string(owned.get());
-}
+using testing::takeText;
 
 Value suiteWith(std::string key, Value value) {
   Dictionary root;
@@ -45,7 +36,7 @@ class UserIdentity : public ::testing::TestWithParam<UserDataCase> {};
 TEST_P(UserIdentity, ReadsTopLevelUserIDOrNothing) {
   TempAppGroup group;
   group.writeFile("UserData", GetParam().content);
-  EXPECT_EQ(text(GetUserID()), GetParam().expected);
+  EXPECT_EQ(takeText(GetUserID()), GetParam().expected);
 }
 
 std::string deeplyNested(int levels) {
@@ -76,55 +67,42 @@ INSTANTIATE_TEST_SUITE_P(
         UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(UserIdentityFile, NoContainerOrNoFileGivesNull) {
+TEST(UserIdentityFile, NoContainerNoFileOrAFolderGivesNull) {
   TempAppGroup group;
   EXPECT_EQ(GetUserID(), nullptr);  // container without UserData
+  std::filesystem::create_directories(group.container() / "UserData");
+  EXPECT_EQ(GetUserID(), nullptr);
+  std::filesystem::remove(group.container() / "UserData");
   group.writeFile("UserData", R"({"UserID":"x"})");
   std::filesystem::rename(group.container(), group.dataHome() / "elsewhere");
   EXPECT_EQ(GetUserID(), nullptr);  // no container at all
 }
 
-TEST(UserIdentityFile, UnreadableEntryGivesNull) {
-  TempAppGroup group;
-  std::filesystem::create_directories(group.container() / "UserData");
-  EXPECT_EQ(GetUserID(), nullptr);
-}
-
 TEST(UserIdentityFile, EveryCallReturnsItsOwnCopy) {
   TempAppGroup group;
   group.writeFile("UserData", R"({"UserID":"player-1"})");
-  Text first(GetUserID());
-  Text second(GetUserID());
+  char* first = GetUserID();
+  char* second = GetUserID();
   ASSERT_TRUE(first && second);
-  EXPECT_NE(first.get(), second.get());
-  first.reset();
-  EXPECT_STREQ(second.get(), "player-1");
+  EXPECT_NE(first, second);
+  std::free(first);
+  EXPECT_EQ(takeText(second), "player-1");
 }
 
-TEST(ReferralCode, ReadsStoredText) {
-  TempAppGroup group;
-  group.writeSuite(suiteWith("refCode", "ORVO-1"));
-  EXPECT_EQ(text(GetRefCode()), "ORVO-1");
-  group.writeSuite(suiteWith("refCode", ""));
-  EXPECT_EQ(text(GetRefCode()), "");
-}
-
-TEST(ReferralCode, MissingOrNotTextGivesNull) {
+TEST(ReferralCode, IsTheStoredTextOrNull) {
   TempAppGroup group;
   EXPECT_EQ(GetRefCode(), nullptr);  // no suite file at all
+  const std::vector<std::pair<Value, std::optional<std::string>>> cases = {
+      {"ORVO-1", "ORVO-1"}, {"", ""}, {42.0, std::nullopt}, {Array{Value("ORVO-1")}, std::nullopt}};
+  for (const auto& [stored, expected] : cases) {
+    group.writeSuite(suiteWith("refCode", stored));
+    EXPECT_EQ(takeText(GetRefCode()), expected);
+  }
   group.writeSuite(Dictionary());
   EXPECT_EQ(GetRefCode(), nullptr);
-  group.writeSuite(suiteWith("refCode", 42.0));
-  EXPECT_EQ(GetRefCode(), nullptr);
-  group.writeSuite(suiteWith("refCode", Array{Value("ORVO-1")}));
-  EXPECT_EQ(GetRefCode(), nullptr);
-}
-
-TEST(ReferralCode, ReadsXmlSuite) {
-  TempAppGroup group;
   group.writeSuiteBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>refCode</key><string>X &amp; Y</string></dict></plist>)");
-  EXPECT_EQ(text(GetRefCode()), "X & Y");
+  EXPECT_EQ(takeText(GetRefCode()), "X & Y");
 }
 
 Array eventsIn(const TempAppGroup& group) {
@@ -136,12 +114,14 @@ Array eventsIn(const TempAppGroup& group) {
 
 TEST(EventLog, AppendsEachValueUnchanged) {
   TempAppGroup group;
-  SetEventDate(5.0);
-  EXPECT_EQ(eventsIn(group), (Array{Value(5.0)}));
-  SetEventDate(-1.25);
-  SetEventDate(0.0);
-  SetEventDate(5.0);
+  for (const double v : {5.0, -1.25, 0.0, 5.0}) SetEventDate(v);
   EXPECT_EQ(eventsIn(group), (Array{Value(5.0), Value(-1.25), Value(0.0), Value(5.0)}));
+  group.writeSuite(suiteWith("eventsDates", "text"));  // replaced, as no append can keep it
+  SetEventDate(7.5);
+  EXPECT_EQ(eventsIn(group), (Array{Value(7.5)}));
+  std::filesystem::remove_all(group.container());
+  SetEventDate(1.0);
+  EXPECT_FALSE(std::filesystem::exists(group.container()));
 }
 
 TEST(EventLog, KeepsStoredElementsWhateverTheirTypeAndOtherKeys) {
@@ -156,20 +136,6 @@ TEST(EventLog, KeepsStoredElementsWhateverTheirTypeAndOtherKeys) {
   expected.set("eventsDates", Array{Value(1.0), Value(plist::Integer::fromSigned(2)), Value("odd"),
                                     Value(2.0)});
   EXPECT_EQ(group.readSuite(), Value(expected));
-}
-
-TEST(EventLog, ReplacesValueThatIsNotAnArray) {
-  TempAppGroup group;
-  group.writeSuite(suiteWith("eventsDates", "text"));
-  SetEventDate(7.5);
-  EXPECT_EQ(eventsIn(group), (Array{Value(7.5)}));
-}
-
-TEST(EventLog, NoContainerWritesNothing) {
-  TempAppGroup group;
-  std::filesystem::remove_all(group.container());
-  SetEventDate(1.0);
-  EXPECT_FALSE(std::filesystem::exists(group.container()));
 }
 
 struct CorruptSuite {
@@ -188,18 +154,6 @@ TEST_P(CorruptSuiteFile, GivesNoValueAndIsNeverRewritten) {
   EXPECT_EQ(group.readSuiteBytes(), GetParam().bytes);
 }
 
-std::string randomBytes(std::size_t n) {
-  std::string s(n, '\0');
-  std::uint32_t x = 2463534242u;
-  for (char& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return s;
-}
-
 std::string truncatedValidSuite() {
   Dictionary root;
   root.set("refCode", "ORVO-1");
@@ -210,8 +164,7 @@ std::string truncatedValidSuite() {
 
 INSTANTIATE_TEST_SUITE_P(
     Hostile, CorruptSuiteFile,
-    ::testing::Values(CorruptSuite{"RandomBytes", randomBytes(4096)},
-                      CorruptSuite{"Truncated", truncatedValidSuite()},
+    ::testing::Values(CorruptSuite{"Truncated", truncatedValidSuite()},
                       CorruptSuite{"BinaryMagicOnly", "bplist00"},
                       CorruptSuite{"Empty", ""},
                       CorruptSuite{"TopLevelArray",
