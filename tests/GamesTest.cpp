@@ -406,22 +406,5 @@ TEST(InterstitialWindow, MissingRecordOrRegistryAnswersNoAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(group.suitePath()));
 }
 
-TEST(InterstitialWindow, ConcurrentGamesLoseNoInterstitial) {
-  constexpr int kGames = 6;
-  constexpr int kCalls = 30;
-  Dictionary games;
-  for (int g = 0; g < kGames; ++g) games.set("game" + std::to_string(g), Dictionary());
-  Registry group(games);
-  // A window far wider than the values never prunes, so every entry must remain.
-  ASSERT_TRUE(testing::runInChildren(kGames, [](int g) {
-    const std::string key = "game" + std::to_string(g);
-    for (int i = 0; i < kCalls; ++i) SetInterstitialDate(key.c_str(), 1000 + i, 1e9);
-    return true;
-  }));
-  Array expected;
-  for (int i = 0; i < kCalls; ++i) expected.emplace_back(1000.0 + i);
-  for (int g = 0; g < kGames; ++g) EXPECT_EQ(listOf(group, "game" + std::to_string(g)), expected);
-}
-
 }  // namespace
 }  // namespace orvo

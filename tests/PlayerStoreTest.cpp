@@ -175,23 +175,5 @@ INSTANTIATE_TEST_SUITE_P(
                                    "</dict></plist>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(EventLog, ConcurrentGamesLoseNoEvent) {
-  constexpr int kGames = 8;
-  constexpr int kEventsEach = 40;
-  TempAppGroup group;
-  ASSERT_TRUE(testing::runInChildren(kGames, [](int game) {
-    for (int i = 0; i < kEventsEach; ++i) SetEventDate(game * 1000 + i);
-    return true;
-  }));
-  const Array events = eventsIn(group);
-  ASSERT_EQ(events.size(), static_cast<std::size_t>(kGames * kEventsEach));
-  // Each game's own events stay in the order it appended them.
-  std::vector<int> next(kGames, 0);
-  for (const Value& v : events) {
-    const int n = static_cast<int>(*v.number());
-    EXPECT_EQ(n % 1000, next[n / 1000]++);
-  }
-}
-
 }  // namespace
 }  // namespace orvo

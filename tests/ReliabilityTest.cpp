@@ -184,6 +184,49 @@ INSTANTIATE_TEST_SUITE_P(
         StoreCall{"SetNextGameOnFire", [] { return takeText(SetNextGameOnFire("A", 4e9)); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// ---- Many writers at once ------------------------------------------------------------------
+
+// Every game's thread and process appends to the event log and to its own interstitials; the
+// lock lets none of the updates go lost, and each writer's entries keep their order.
+TEST(ConcurrentGames, LoseNoUpdate) {
+  constexpr int kProcesses = 4, kThreads = 2, kCalls = 25;
+  SeededGroup group;
+  Dictionary games;
+  for (int w = 0; w < kProcesses * kThreads; ++w) games.set(std::to_string(w), Dictionary());
+  Dictionary root;
+  root.set("GamesKey", games);
+  group.writeSuite(root);
+  ASSERT_TRUE(testing::runInChildren(kProcesses, [](int process) {
+    LogCapture quiet;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([writer = process * kThreads + t] {
+        const std::string game = std::to_string(writer);
+        for (int i = 0; i < kCalls; ++i) {
+          SetEventDate(writer * 1000 + i);
+          SetInterstitialDate(game.c_str(), i, 1e9);  // a window this wide never prunes
+        }
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    return true;
+  }));
+  const std::optional<Value> stored = group.readSuite();
+  ASSERT_TRUE(stored);
+  const Array& events = *stored->as<Dictionary>()->find("eventsDates")->as<Array>();
+  ASSERT_EQ(events.size(), static_cast<std::size_t>(kProcesses * kThreads * kCalls));
+  std::vector<int> next(kProcesses * kThreads, 0);
+  for (const Value& event : events) {
+    const int n = static_cast<int>(*event.number());
+    EXPECT_EQ(n % 1000, next[n / 1000]++);
+  }
+  Array expected;
+  for (int i = 0; i < kCalls; ++i) expected.emplace_back(static_cast<double>(i));
+  for (int w = 0; w < kProcesses * kThreads; ++w) {
+    EXPECT_EQ(field(group, std::to_string(w).c_str(), "InterstitialsDates"), Value(expected));
+  }
+}
+
 // ---- Writers killed at random moments --------------------------------------------------------
 
 // How many events the suite holds, when they are 0, 1, 2, ... as the writers below append them;

@@ -11,7 +11,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <thread>
 
 #include "platform/DefaultsSuite.h"
 #include "platform/FileSystem.h"
@@ -279,31 +278,6 @@ TEST(UpdateLock, IsTakenThroughAReadOnlyLockFileOfAnotherOwner) {
     return true;
   }));
   EXPECT_NE(group.readSuite()->as<Dictionary>()->find("eventsDates"), nullptr);
-}
-
-TEST(UpdateLock, ExcludesOtherThreadsAndProcesses) {
-  constexpr int kProcesses = 4;
-  constexpr int kThreads = 3;
-  constexpr int kIncrements = 25;
-  TempAppGroup group;
-  auto increment = [] {
-    for (int i = 0; i < kIncrements; ++i) {
-      DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
-        const plist::Value* v = suite.objectForKey("counter");
-        suite.setObject("counter", (v ? v->number().value_or(0) : 0) + 1);
-        return true;
-      });
-    }
-  };
-  ASSERT_TRUE(testing::runInChildren(kProcesses, [&](int) {
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) threads.emplace_back(increment);
-    for (auto& t : threads) t.join();
-    return true;
-  }));
-  const std::optional<const DefaultsSuite> suite = DefaultsSuite::open(kGroup);
-  ASSERT_TRUE(suite && suite->objectForKey("counter"));
-  EXPECT_EQ(suite->objectForKey("counter")->number(), kProcesses * kThreads * kIncrements);
 }
 
 TEST(AtomicReplace, ReadersNeverSeeAPartialFile) {
