@@ -149,7 +149,6 @@ std::optional<bool> isVPNEnabledInNamespace(const std::vector<std::pair<const ch
 
 TEST(VpnInNetworkNamespace, AnswersFromTheInterfacesThatAreUp) {
   const std::tuple<const char*, std::vector<std::pair<const char*, bool>>, bool> cases[] = {
-      {"only lo up", {}, false},
       {"utun3 up", {{"utun3", true}}, true},
       {"utun3 present but down", {{"utun3", false}}, false},
       {"ppp0 up beside eth0", {{"eth0", true}, {"ppp0", true}}, true},
