@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -46,13 +45,6 @@ Bytes written(const Value& value) {
   auto bytes = writeBinaryPropertyList(value);
   if (!bytes) ADD_FAILURE() << "value not written";
   return bytes.value_or(Bytes{});
-}
-
-// Reading and writing again gives the same bytes.
-void expectStable(const Bytes& file) {
-  const auto value = readBinaryPropertyList(file);
-  ASSERT_TRUE(value.has_value()) << ::testing::PrintToString(file);
-  EXPECT_EQ(written(*value), file);
 }
 
 // Binary files are assembled from raw objects, so that a test says exactly what a file holds.
@@ -123,18 +115,6 @@ Bytes nestedXml(std::size_t depth) {
   return bytesOf(xml + "</plist>");
 }
 
-// The registry the module keeps: 50 games with 100 interstitial dates each.
-Value typicalRegistry() {
-  Dictionary games;
-  for (int g = 0; g < 50; ++g) {
-    Array dates;
-    for (int i = 0; i < 100; ++i) dates.emplace_back(7.0e8 + g * 1000.0 + i * 0.125);
-    games.set("com.orvo.game" + std::to_string(g),
-              dictOf({{"InterstitialsDates", dates}, {"LastPlayDate", 7.1e8 + g}}));
-  }
-  return dictOf({{"GamesKey", games}, {"refCode", "ABC\xC3\xA9"}, {"lastSync", Date{7.0e8}}});
-}
-
 TEST(BinaryPropertyList, WritesEachValueInItsSmallestFormAndReadsOtherForms) {
   // Integers in the fewest bytes, eight when negative, sixteen from 2^63 on; strings in ASCII or
   // else UTF-16, past the BMP in surrogate pairs; a length from 15 on in the fewest bytes.
@@ -177,7 +157,16 @@ TEST(BinaryPropertyList, WritesEachValueInItsSmallestFormAndReadsOtherForms) {
 }
 
 TEST(BinaryPropertyList, RoundTripsTheRegistryAndRefusesEveryTruncation) {
-  const Value registry = typicalRegistry();  // keys out of sorted order
+  // The registry the module keeps, 50 games with 100 interstitial dates each; keys out of order.
+  Dictionary games;
+  for (int g = 0; g < 50; ++g) {
+    Array dates;
+    for (int i = 0; i < 100; ++i) dates.emplace_back(7.0e8 + g * 1000.0 + i * 0.125);
+    games.set("com.orvo.game" + std::to_string(g),
+              dictOf({{"InterstitialsDates", dates}, {"LastPlayDate", 7.1e8 + g}}));
+  }
+  const Value registry =
+      dictOf({{"GamesKey", games}, {"refCode", "ABC\xC3\xA9"}, {"lastSync", Date{7.0e8}}});
   const Bytes file = written(registry);
   ASSERT_GT(file.size(), 65536u);                     // offsets four bytes wide
   EXPECT_EQ(readBinaryPropertyList(file), registry);  // dictionaries compare entries in order
@@ -197,7 +186,7 @@ TEST(BinaryPropertyList, WriterRefusesWhatNoReaderAccepts) {
   }
   Value nested{Array{}};
   for (std::size_t depth = 1; depth < kMaxNestingDepth; ++depth) nested = Array{nested};
-  expectStable(written(nested));
+  EXPECT_EQ(readBinaryPropertyList(written(nested)), nested);
   EXPECT_FALSE(writeBinaryPropertyList(Array{nested}));
 }
 
@@ -256,31 +245,6 @@ TEST(BinaryPropertyList, RefusesHostileFiles) {
   // Sharing within the budgets reads, each use a copy of its own.
   EXPECT_TRUE(readBinaryPropertyList(bomb(4)).has_value());
   EXPECT_EQ(readBinaryPropertyList(shared(200, 1000)), Array(200, std::string(1000, 'x')));
-}
-
-TEST(BinaryPropertyList, RandomAndMutatedFilesReadBackStably) {
-  std::mt19937_64 random(20240601);
-  const Bytes seeds[] = {written(typicalRegistry()),
-                         build({dict({1, 2, 3, 4}), ascii("a"), ascii("b"),
-                                raw(0x62, {0xD83D, 0xDE00}, 2), raw(0x14, {0, 0xFF})})};
-  std::size_t accepted = 0;
-  for (int round = 0; round < 3000; ++round) {
-    Bytes file = seeds[round % 2];
-    if (round % 3 == 0) {  // random bytes behind the magic
-      file.resize(8 + random() % 200);
-      std::generate(file.begin() + 8, file.end(),
-                    [&] { return static_cast<std::uint8_t>(random()); });
-    } else {
-      for (auto flips = 1 + random() % 4; flips > 0; --flips) {
-        file[random() % file.size()] ^= static_cast<std::uint8_t>(1 + random() % 255);
-      }
-    }
-    if (const auto value = readBinaryPropertyList(file)) {
-      ++accepted;
-      expectStable(written(*value));
-    }
-  }
-  EXPECT_GT(accepted, 0u);  // mutants that stay valid (a changed real, say) were checked too
 }
 
 TEST(XmlPropertyList, ReadsEveryElement) {
@@ -378,11 +342,10 @@ TEST(PropertyList, ReadsDeepFilesOnASmallStack) {
 // plistlib writes generated property lists, binary and XML; plist_rewrite reads each with our
 // reader and writes it back with our writer; plistlib must read back the value it wrote.
 TEST(PropertyList, AgreesWithPlistlibOnGeneratedFiles) {
-  testing::TempAppGroup temp;
-  const auto quoted = [](const std::string& text) { return " '" + text + "'"; };
+  const testing::TempAppGroup scratch;  // a throwaway directory, removed with all it holds
   const auto result = testing::runCommand(
-      ORVO_PYTHON3 + quoted(std::string(ORVO_TEST_DATA_DIR) + "/plist_roundtrip.py") +
-      quoted(ORVO_PLIST_REWRITE) + quoted(temp.dataHome().string()) + " 400 2024 2>&1");
+      std::string(ORVO_PYTHON3) + " " + ORVO_TEST_DATA_DIR + "/plist_roundtrip.py " +
+      ORVO_PLIST_REWRITE + " " + scratch.dataHome().string() + " 400 2024 2>&1");
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("compared 400, mismatches 0"), std::string::npos) << result.output;
 }
