@@ -92,7 +92,7 @@ std::string quoted(const char* text) {
 std::string takeText(char* text) {
   if (text == nullptr) return "null";
   std::string printed = quoted(text);
-  std::free(text);
+  std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): the host's side of the returned-text rule
   return printed;
 }
 
@@ -124,14 +124,16 @@ class StderrCapture {
     std::string content;
     char buf[4096];
     ::lseek(file_, 0, SEEK_SET);
-    for (ssize_t n; (n = ::read(file_, buf, sizeof buf)) > 0;) content.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n = 0; (n = ::read(file_, buf, sizeof buf)) > 0;) {
+      content.append(buf, static_cast<std::size_t>(n));
+    }
     std::istringstream in(content);
     for (std::string line; std::getline(in, line);) out.push_back(line);
     return out;
   }
 
  private:
-  void restore() {
+  void restore() const {
     std::fflush(stderr);
     if (saved_ >= 0) ::dup2(saved_, STDERR_FILENO);
   }
@@ -187,7 +189,7 @@ std::optional<std::string> Host::call(const std::string& requested,
     }
     numbers[i] = *number;
   }
-  const char* a0 = args.size() > 0 ? args[0].c_str() : nullptr;
+  const char* a0 = !args.empty() ? args[0].c_str() : nullptr;
   const char* a1 = args.size() > 1 ? args[1].c_str() : nullptr;
 
   std::optional<StderrCapture> capture;

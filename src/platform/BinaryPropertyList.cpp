@@ -55,12 +55,12 @@ static_assert(kMaxSharedStringBytes + 2 <= kPayloadBudgetPerFileByte);
       case 2:
         return static_cast<std::uint64_t>(p[0]) << 8 | p[1];
       case 4: {
-        std::uint32_t v;
+        std::uint32_t v = 0;
         std::memcpy(&v, p, 4);
         return __builtin_bswap32(v);
       }
       case 8: {
-        std::uint64_t v;
+        std::uint64_t v = 0;
         std::memcpy(&v, p, 8);
         return __builtin_bswap64(v);
       }
@@ -590,7 +590,7 @@ std::uint32_t BinaryWriter::addString(const std::string& text) {
   }
   std::uint8_t any = 0;
   for (const char c : text) any |= static_cast<std::uint8_t>(c);
-  std::uint32_t index;
+  std::uint32_t index = 0;
   if (any < 0x80) {
     index = addNode(&text, Kind::kAscii, headerBytes(text.size()) + text.size());
   } else {
@@ -610,7 +610,7 @@ std::uint32_t BinaryWriter::addValue(const Value& value) {
       return addNode(&value, Kind::kReal, 9);
     case 2: {
       const Integer i = *value.as<Integer>();
-      std::uint64_t bytes;
+      std::uint64_t bytes = 0;
       if (i.beyondInt64()) {
         bytes = 17;
       } else if (i.asSigned() < 0) {
@@ -664,8 +664,7 @@ std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
     case Kind::kAscii: {
       const auto* text = static_cast<const std::string*>(node.source);
       p = putHeader(p, kAscii, text->size());
-      std::memcpy(p, text->data(), text->size());
-      return p + text->size();
+      return std::copy(text->begin(), text->end(), p);
     }
     case Kind::kUtf16: {
       const auto* text = static_cast<const std::string*>(node.source);
@@ -770,8 +769,8 @@ std::optional<std::vector<std::uint8_t>> BinaryWriter::write(const Value& root) 
   if ((root.is<Array>() || root.is<Dictionary>()) && !open(root, rootIndex)) return std::nullopt;
   while (!frames.empty()) {
     Frame& frame = frames.back();
-    const Value* child;
-    std::size_t slot;
+    const Value* child = nullptr;
+    std::size_t slot = 0;
     if (const Array* array = frame.container->as<Array>()) {
       if (frame.next == array->size()) {
         frames.pop_back();

@@ -108,6 +108,8 @@ class Value {
       std::variant<std::string, double, Integer, bool, Date, Data, Uid, Array, Dictionary>;
 
   Value() : storage_(std::string()) {}
+  // Made from any of its alternatives without ceremony, as a variant is.
+  // NOLINTBEGIN(google-explicit-constructor)
   Value(std::string s) : storage_(std::move(s)) {}
   Value(const char* s) : storage_(std::string(s)) {}
   Value(double d) : storage_(d) {}
@@ -118,6 +120,7 @@ class Value {
   Value(Uid u) : storage_(u) {}
   Value(Array a) : storage_(std::move(a)) {}
   Value(Dictionary d) : storage_(std::move(d)) {}
+  // NOLINTEND(google-explicit-constructor)
 
   template <typename T>
   bool is() const { return std::holds_alternative<T>(storage_); }

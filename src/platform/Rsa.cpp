@@ -143,7 +143,9 @@ PublicKey::Import PublicKey::fromDer(std::span<const std::uint8_t> der) {
       d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(rsaKey.size())));
   if (!key) return {nullptr, ErrorQueueScope::earliestReason()};
   if (cursor != rsaKey.data() + rsaKey.size()) return {nullptr, asn1Reason(ASN1_R_TOO_LONG)};
-  return {std::make_unique<PublicKey>(Token(), std::move(key)), {}};
+  Import imported;
+  imported.key = std::make_unique<PublicKey>(Token(), std::move(key));
+  return imported;
 }
 
 std::size_t PublicKey::blockSize() const {

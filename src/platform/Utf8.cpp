@@ -13,7 +13,7 @@ bool isValidUtf8(std::string_view text) {
       ++p;
       continue;
     }
-    int extra;
+    int extra = 0;
     std::uint8_t lo = 0x80, hi = 0xBF;  // allowed range of the second byte
     if (b >= 0xC2 && b <= 0xDF) {
       extra = 1;

@@ -179,7 +179,7 @@ std::optional<Date> parseDate(std::string_view text) {
   if (day > kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
   const std::int64_t seconds =
       daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-      hour * 3600 + minute * 60 + second;
+      std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
   return Date{static_cast<double>(seconds - kUnixSecondsAt2001)};
 }
 
@@ -199,7 +199,7 @@ std::optional<Data> parseData(std::string_view text) {
       continue;
     }
     if (padding != 0) return std::nullopt;
-    unsigned value;
+    unsigned value = 0;
     if (c >= 'A' && c <= 'Z') {
       value = static_cast<unsigned>(c - 'A');
     } else if (c >= 'a' && c <= 'z') {
