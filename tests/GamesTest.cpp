@@ -2,11 +2,11 @@
 // the way a host game seeds it.
 #include <OrvoModule/OrvoModule.h>
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "platform/Clock.h"
@@ -118,7 +118,8 @@ const double kJustPassed = secondsSince1970() - 0.001;
 Lines rotationLog(const char* current, const char* chosen, bool cleared = false) {
   Lines lines = {std::string("--> setNextGameOnFire > currrentOnFireGameKey: ") + current,
                  std::string("--> setNextGameOnFire > newOnFireGameKey: ") + chosen};
-  if (cleared) lines.push_back(std::string("--> setNextGameOnFire > clear old On Fire game: ") + current);
+  if (cleared)
+    lines.push_back(std::string("--> setNextGameOnFire > clear old On Fire game: ") + current);
   return lines;
 }
 
@@ -145,30 +146,61 @@ INSTANTIATE_TEST_SUITE_P(
     Registries, OnFire,
     ::testing::Values(
         Rotation{"EmptyRegistry", Dictionary(), "a", {}, {}, rotationLog("(null)", "(null)")},
-        Rotation{"OnlyTheExcludedGame", record({{"a", Dictionary()}}), "a", {}, {}, rotationLog("(null)", "(null)")},
+        Rotation{"OnlyTheExcludedGame",
+                 record({{"a", Dictionary()}}),
+                 "a",
+                 {},
+                 {},
+                 rotationLog("(null)", "(null)")},
         Rotation{"OnlyTheExcludedAndTheCurrentGame",
-                 record({{"a", Dictionary()}, {"hot", record({{"OnFireEndDate", kInTwoHours}})}}), "a", {},
-                 {{"hot", kInTwoHours}}, rotationLog("hot", "(null)")},
-        Rotation{"TheOnlyCandidate", record({{"a", Dictionary()}, {"b", dates({5})}}), "a", "b",
-                 {{"a", kAbsent}, {"b", kNext}}, rotationLog("(null)", "b")},
+                 record({{"a", Dictionary()}, {"hot", record({{"OnFireEndDate", kInTwoHours}})}}),
+                 "a",
+                 {},
+                 {{"hot", kInTwoHours}},
+                 rotationLog("hot", "(null)")},
+        Rotation{"TheOnlyCandidate",
+                 record({{"a", Dictionary()}, {"b", dates({5})}}),
+                 "a",
+                 "b",
+                 {{"a", kAbsent}, {"b", kNext}},
+                 rotationLog("(null)", "b")},
         Rotation{"ExcludedCurrentGameIsCleared",
-                 record({{"hot", record({{"OnFireEndDate", kInOneHour}})}, {"b", Dictionary()}}), "hot",
-                 "b", {{"hot", 0.0}, {"b", kNext}}, rotationLog("hot", "b", true)},
+                 record({{"hot", record({{"OnFireEndDate", kInOneHour}})}, {"b", Dictionary()}}),
+                 "hot",
+                 "b",
+                 {{"hot", 0.0}, {"b", kNext}},
+                 rotationLog("hot", "b", true)},
         Rotation{"SmallestLastEntryWins",
-                 record({{"x", dates({50})}, {"y", dates({40, 10})}, {"z", dates({30})}}), "none", "y",
-                 {{"y", kNext}}, rotationLog("(null)", "y")},
+                 record({{"x", dates({50})}, {"y", dates({40, 10})}, {"z", dates({30})}}),
+                 "none",
+                 "y",
+                 {{"y", kNext}},
+                 rotationLog("(null)", "y")},
         Rotation{"LatestFutureEndIsCurrentAndAnEarlierOneACandidate",
                  record({{"one", record({{"OnFireEndDate", kInOneHour}})},
                          {"two", record({{"OnFireEndDate", kInTwoHours}})},
                          {"busy", dates({99})}}),
-                 "x", "one", {{"one", kNext}, {"two", 0.0}}, rotationLog("two", "one", true)},
+                 "x",
+                 "one",
+                 {{"one", kNext}, {"two", 0.0}},
+                 rotationLog("two", "one", true)},
         Rotation{"PassedEndIsAnOrdinaryCandidateAndNothingIsCleared",
-                 record({{"old", record({{"OnFireEndDate", kJustPassed}})}, {"b", Dictionary()}}), "b",
-                 "old", {{"old", kNext}}, rotationLog("(null)", "old")},
-        Rotation{"InvalidUtf8ExcludesNoGame", record({{"a", Dictionary()}}), "\xc3\x28", "a",
-                 {{"a", kNext}}, rotationLog("(null)", "a")},
+                 record({{"old", record({{"OnFireEndDate", kJustPassed}})}, {"b", Dictionary()}}),
+                 "b",
+                 "old",
+                 {{"old", kNext}},
+                 rotationLog("(null)", "old")},
+        Rotation{"InvalidUtf8ExcludesNoGame",
+                 record({{"a", Dictionary()}}),
+                 "\xc3\x28",
+                 "a",
+                 {{"a", kNext}},
+                 rotationLog("(null)", "a")},
         Rotation{"RecordsThatAreNotDictionariesAreNeverChosen",
-                 record({{"bad", numbers({1})}, {"good", dates({9})}}), "x", "good", {{"good", kNext}},
+                 record({{"bad", numbers({1})}, {"good", dates({9})}}),
+                 "x",
+                 "good",
+                 {{"good", kNext}},
                  rotationLog("(null)", "good")}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -204,8 +236,8 @@ TEST(OnFireState, TiesAreBrokenUniformlyAtRandom) {
   constexpr int kRounds = 400;
   std::map<std::string, int> chosen;
   TempAppGroup group;
-  const Dictionary games = record(
-      {{"never", Dictionary()}, {"empty", dates({})}, {"recent", dates({7})}});
+  const Dictionary games =
+      record({{"never", Dictionary()}, {"empty", dates({})}, {"recent", dates({7})}});
   for (int i = 0; i < kRounds; ++i) {
     group.writeSuite(record({{"GamesKey", games}}));
     const Text key = takeText(SetNextGameOnFire("excluded", kNext));
@@ -221,13 +253,14 @@ TEST(OnFireState, TiesAreBrokenUniformlyAtRandom) {
 // ---- Listing -----------------------------------------------------------------------------
 
 TEST(Listing, OneObjectPerGameWithLastPlayDateAsStored) {
-  Registry group(record({{"a", record({{"LastPlayDate", 2.5}, {"OnFireEndDate", 1.0}})},
-                         {"b", dates({1})}}));
+  Registry group(
+      record({{"a", record({{"LastPlayDate", 2.5}, {"OnFireEndDate", 1.0}})}, {"b", dates({1})}}));
   EXPECT_EQ(takeText(GetAllGames()), R"([{"bundle":"a","lastPlayDate":2.5},{"bundle":"b"}])");
-  group.writeSuite(record({{"GamesKey", record({
-      {"int", record({{"LastPlayDate", plist::Integer::fromUnsigned(UINT64_MAX)}})},
-      {"text", record({{"LastPlayDate", "yesterday"}})},
-      {"dict", record({{"LastPlayDate", record({{"k", 1.0}, {"j", Array()}})}})}})}}));
+  group.writeSuite(record(
+      {{"GamesKey",
+        record({{"int", record({{"LastPlayDate", plist::Integer::fromUnsigned(UINT64_MAX)}})},
+                {"text", record({{"LastPlayDate", "yesterday"}})},
+                {"dict", record({{"LastPlayDate", record({{"k", 1.0}, {"j", Array()}})}})}})}}));
   EXPECT_EQ(takeText(GetAllGames()), R"([{"bundle":"int","lastPlayDate":18446744073709551615},)"
                                      R"({"bundle":"text","lastPlayDate":"yesterday"},)"
                                      R"({"bundle":"dict","lastPlayDate":{"k":1.0,"j":[]}}])");
@@ -263,8 +296,8 @@ TEST(Listing, AValueJsonCannotHoldFailsItWholeWithTheErrorLine) {
       {plist::Date{0}, "Invalid type in JSON write (date)"},
       {plist::Data{{1, 2}}, "Invalid type in JSON write (data)"}};
   for (const auto& [value, reason] : cases) {
-    Registry group(record({{"ok", record({{"LastPlayDate", 1.0}})},
-                           {"bad", record({{"LastPlayDate", value}})}}));
+    Registry group(record(
+        {{"ok", record({{"LastPlayDate", 1.0}})}, {"bad", record({{"LastPlayDate", value}})}}));
     LogCapture log;
     EXPECT_EQ(takeText(GetAllGames()), std::nullopt);
     EXPECT_EQ(log.lines(), Lines{"Error serializing gamesArray to JSON: " + reason});
@@ -299,7 +332,8 @@ TEST(InterstitialWindow, TwoGameSequence) {
   };
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const Call& c = steps[i].call;
-    EXPECT_EQ(SetInterstitialDate(c.game, c.value, c.duration), steps[i].answer) << "step " << i + 1;
+    EXPECT_EQ(SetInterstitialDate(c.game, c.value, c.duration), steps[i].answer)
+        << "step " << i + 1;
     EXPECT_EQ(listOf(group, "A"), steps[i].a) << "step " << i + 1;
     EXPECT_EQ(listOf(group, "B"), steps[i].b) << "step " << i + 1;
   }
@@ -328,32 +362,57 @@ INSTANTIATE_TEST_SUITE_P(
     Windows, InterstitialCase,
     ::testing::Values(
         Window{"CallerOldestAtWindowStartAnswersNoAndPrunesNothing",
-               record({{"A", dates({10, 70, 80})}, {"B", dates({1})}}), {"A", 100, 90}, false,
+               record({{"A", dates({10, 70, 80})}, {"B", dates({1})}}),
+               {"A", 100, 90},
+               false,
                {{"A", numbers({10, 70, 80, 100})}, {"B", numbers({1})}}},
-        Window{"CallerInsideWindowKeepsGrowing", record({{"A", dates({70, 80})}}), {"A", 100, 60}, false,
+        Window{"CallerInsideWindowKeepsGrowing",
+               record({{"A", dates({70, 80})}}),
+               {"A", 100, 60},
+               false,
                {{"A", numbers({70, 80, 100})}}},
-        Window{"CallerBeforeWindowIsPruned", record({{"A", dates({10, 70, 80})}}), {"A", 100, 60}, true,
+        Window{"CallerBeforeWindowIsPruned",
+               record({{"A", dates({10, 70, 80})}}),
+               {"A", 100, 60},
+               true,
                {{"A", numbers({70, 80, 100})}}},
         Window{"OtherGameEntryAtWindowStartDoesNotBlockAndStays",
-               record({{"A", dates({0})}, {"B", dates({10})}}), {"A", 70, 60}, true,
+               record({{"A", dates({0})}, {"B", dates({10})}}),
+               {"A", 70, 60},
+               true,
                {{"B", numbers({10})}}},
         Window{"ZeroDurationKeepsEntriesFromTheValueOn",
-               record({{"A", dates({40})}, {"B", dates({30, 50})}}), {"A", 50, 0}, true,
+               record({{"A", dates({40})}, {"B", dates({30, 50})}}),
+               {"A", 50, 0},
+               true,
                {{"A", numbers({50})}, {"B", numbers({50})}}},
-        Window{"ZeroDurationBlockedByALaterEntry", record({{"A", dates({40})}, {"B", dates({70})}}),
-               {"A", 50, 0}, false, {{"A", numbers({50})}, {"B", numbers({70})}}},
-        Window{"WindowStartNotANumberPrunesNothing", record({{"A", dates({0})}, {"B", dates({1})}}),
-               {"A", 100, std::nan("")}, false, {{"A", numbers({0, 100})}, {"B", numbers({1})}}},
+        Window{"ZeroDurationBlockedByALaterEntry",
+               record({{"A", dates({40})}, {"B", dates({70})}}),
+               {"A", 50, 0},
+               false,
+               {{"A", numbers({50})}, {"B", numbers({70})}}},
+        Window{"WindowStartNotANumberPrunesNothing",
+               record({{"A", dates({0})}, {"B", dates({1})}}),
+               {"A", 100, std::nan("")},
+               false,
+               {{"A", numbers({0, 100})}, {"B", numbers({1})}}},
         Window{"StoredTextNeitherBlocksNorSurvives",
                record({{"A", dates({0})},
                        {"B", record({{"InterstitialsDates", Array{Value("200"), Value(40.0)}}})}}),
-               {"A", 100, 60}, true, {{"B", numbers({40})}}},
+               {"A", 100, 60},
+               true,
+               {{"B", numbers({40})}}},
         Window{"CallerListThatIsNotAListStartsAfresh",
-               record({{"A", record({{"InterstitialsDates", "junk"}})}}), {"A", 5, 60}, false,
+               record({{"A", record({{"InterstitialsDates", "junk"}})}}),
+               {"A", 5, 60},
+               false,
                {{"A", numbers({5})}}},
-        Window{"OtherListThatIsNotAListCannotBlockAndIsKept",
-               record({{"A", dates({0})}, {"B", record({{"InterstitialsDates", plist::Data{{1}}}})}}),
-               {"A", 100, 60}, true, {{"B", plist::Data{{1}}}}}),
+        Window{
+            "OtherListThatIsNotAListCannotBlockAndIsKept",
+            record({{"A", dates({0})}, {"B", record({{"InterstitialsDates", plist::Data{{1}}}})}}),
+            {"A", 100, 60},
+            true,
+            {{"B", plist::Data{{1}}}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(InterstitialWindow, LogsTheCallerThenEachCheckUntilABlockThenEveryPrune) {

@@ -45,26 +45,26 @@ std::string deeplyNested(int levels) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UserIdentity,
-    ::testing::Values(
-        UserDataCase{"Plain", R"({"UserID":"player-1","other":3})", "player-1"},
-        UserDataCase{"EmptyString", R"({"UserID":""})", ""},
-        UserDataCase{"NonAscii", R"({"UserID":"j\u00fcrgen-\ud83d\ude00"})", "jürgen-😀"},
-        UserDataCase{"Missing", R"({"userid":"x"})", std::nullopt},
-        UserDataCase{"EmptyFile", "", std::nullopt},
-        UserDataCase{"BareString", R"("player-1")", std::nullopt},
-        UserDataCase{"BareNumber", "42", std::nullopt},
-        UserDataCase{"TopLevelArray", R"([{"UserID":"x"}])", std::nullopt},
-        UserDataCase{"NumberID", R"({"UserID":42})", std::nullopt},
-        UserDataCase{"NullID", R"({"UserID":null})", std::nullopt},
-        UserDataCase{"ObjectID", R"({"UserID":{"UserID":"x"}})", std::nullopt},
-        UserDataCase{"NestedOnly", R"({"profile":{"UserID":"x"}})", std::nullopt},
-        UserDataCase{"LastDuplicateWins", R"({"UserID":"a","UserID":"b"})", "b"},
-        UserDataCase{"TrailingGarbage", R"({"UserID":"x"} x)", std::nullopt},
-        UserDataCase{"Truncated", R"({"UserID":"x")", std::nullopt},
-        UserDataCase{"InvalidUtf8", "{\"UserID\":\"a\xff\"}", std::nullopt},
-        UserDataCase{"NestedWithinLimit", deeplyNested(500), "x"},
-        UserDataCase{"MillionLevels", std::string(1000000, '['), std::nullopt},
-        UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt}),
+    ::testing::Values(UserDataCase{"Plain", R"({"UserID":"player-1","other":3})", "player-1"},
+                      UserDataCase{"EmptyString", R"({"UserID":""})", ""},
+                      UserDataCase{"NonAscii", R"({"UserID":"j\u00fcrgen-\ud83d\ude00"})",
+                                   "jürgen-😀"},
+                      UserDataCase{"Missing", R"({"userid":"x"})", std::nullopt},
+                      UserDataCase{"EmptyFile", "", std::nullopt},
+                      UserDataCase{"BareString", R"("player-1")", std::nullopt},
+                      UserDataCase{"BareNumber", "42", std::nullopt},
+                      UserDataCase{"TopLevelArray", R"([{"UserID":"x"}])", std::nullopt},
+                      UserDataCase{"NumberID", R"({"UserID":42})", std::nullopt},
+                      UserDataCase{"NullID", R"({"UserID":null})", std::nullopt},
+                      UserDataCase{"ObjectID", R"({"UserID":{"UserID":"x"}})", std::nullopt},
+                      UserDataCase{"NestedOnly", R"({"profile":{"UserID":"x"}})", std::nullopt},
+                      UserDataCase{"LastDuplicateWins", R"({"UserID":"a","UserID":"b"})", "b"},
+                      UserDataCase{"TrailingGarbage", R"({"UserID":"x"} x)", std::nullopt},
+                      UserDataCase{"Truncated", R"({"UserID":"x")", std::nullopt},
+                      UserDataCase{"InvalidUtf8", "{\"UserID\":\"a\xff\"}", std::nullopt},
+                      UserDataCase{"NestedWithinLimit", deeplyNested(500), "x"},
+                      UserDataCase{"MillionLevels", std::string(1000000, '['), std::nullopt},
+                      UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UserIdentityFile, NoContainerNoFileOrAFolderGivesNull) {
@@ -133,8 +133,8 @@ TEST(EventLog, KeepsStoredElementsWhateverTheirTypeAndOtherKeys) {
   group.writeSuite(root);
   SetEventDate(2.0);
   Dictionary expected = root;
-  expected.set("eventsDates", Array{Value(1.0), Value(plist::Integer::fromSigned(2)), Value("odd"),
-                                    Value(2.0)});
+  expected.set("eventsDates",
+               Array{Value(1.0), Value(plist::Integer::fromSigned(2)), Value("odd"), Value(2.0)});
   EXPECT_EQ(group.readSuite(), Value(expected));
 }
 
@@ -165,8 +165,7 @@ std::string truncatedValidSuite() {
 INSTANTIATE_TEST_SUITE_P(
     Hostile, CorruptSuiteFile,
     ::testing::Values(CorruptSuite{"Truncated", truncatedValidSuite()},
-                      CorruptSuite{"BinaryMagicOnly", "bplist00"},
-                      CorruptSuite{"Empty", ""},
+                      CorruptSuite{"BinaryMagicOnly", "bplist00"}, CorruptSuite{"Empty", ""},
                       CorruptSuite{"TopLevelArray",
                                    "<plist version=\"1.0\"><array><real>1</real></array></plist>"},
                       CorruptSuite{"BadXml", "<plist version=\"1.0\"><dict><key>a</key>"},

@@ -178,7 +178,11 @@ INSTANTIATE_TEST_SUITE_P(
         StoreCall{"GetUserID", [] { return takeText(GetUserID()); }},
         StoreCall{"GetRefCode", [] { return takeText(GetRefCode()); }},
         StoreCall{"GetAllGames", [] { return takeText(GetAllGames()); }},
-        StoreCall{"SetEventDate", [] { SetEventDate(2); return Text(); }},
+        StoreCall{"SetEventDate",
+                  [] {
+                    SetEventDate(2);
+                    return Text();
+                  }},
         StoreCall{"SetInterstitialDate",
                   [] { return SetInterstitialDate("A", 100, 60) ? Text("1") : Text(); }},
         StoreCall{"SetNextGameOnFire", [] { return takeText(SetNextGameOnFire("A", 4e9)); }}),
@@ -300,7 +304,11 @@ TEST(StalledHost, AGameStuckWritingItsLogHoldsNoLock) {
     EXPECT_EQ(takeText(SetNextGameOnFire("A", 4e9)), "B");
   }
   char drained[4096];
-  EXPECT_EQ(exitStatusWithin(stalled, 30, [&] { while (::read(pipeFds[0], drained, sizeof drained) > 0) {} }),
+  EXPECT_EQ(exitStatusWithin(stalled, 30,
+                             [&] {
+                               while (::read(pipeFds[0], drained, sizeof drained) > 0) {
+                               }
+                             }),
             0);
   ::close(pipeFds[0]);
 }
@@ -373,8 +381,8 @@ std::size_t heapInUse() {
 }
 
 std::size_t openDescriptors() {
-  return static_cast<std::size_t>(std::distance(stdfs::directory_iterator("/proc/self/fd"),
-                                                stdfs::directory_iterator()));
+  return static_cast<std::size_t>(
+      std::distance(stdfs::directory_iterator("/proc/self/fd"), stdfs::directory_iterator()));
 }
 
 TEST(LongUse, EveryEntryPointOverAndOverKeepsNoMemoryOrDescriptor) {
@@ -388,10 +396,10 @@ TEST(LongUse, EveryEntryPointOverAndOverKeepsNoMemoryOrDescriptor) {
   LogCapture quiet;
   const auto round = [&](int i) {
     if (i % 100 == 0) group.writeSuite(seedSuite());  // the store stays the same size
-    for (char* text : {GetStoreCode(), GetUserID(), GetRefCode(), GetAllGames(),
-                       GetCurrentGam\u0435OnFire(), SetNextGameOnFire("A", 4e9),
-                       GetEncryptedData("hi", key.c_str()),
-                       GetDecryptedData(message.c_str(), key.c_str())}) {
+    for (char* text :
+         {GetStoreCode(), GetUserID(), GetRefCode(), GetAllGames(), GetCurrentGam\u0435OnFire(),
+          SetNextGameOnFire("A", 4e9), GetEncryptedData("hi", key.c_str()),
+          GetDecryptedData(message.c_str(), key.c_str())}) {
       std::free(text);
     }
     SetEventDate(i);

@@ -183,45 +183,45 @@ TEST_P(HostileFileSystem, StoreGivesNoValueAndChangesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     States, HostileFileSystem,
-    ::testing::Values(
-        HostileState{"SuiteIsASymlinkLoop",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove(g.suitePath());
-                       stdfs::create_symlink("loop", g.suitePath());
-                       stdfs::create_symlink(g.suitePath().filename(),
-                                             g.suitePath().parent_path() / "loop");
-                     },
-                     false},
-        HostileState{"SuiteIsAFolder",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove(g.suitePath());
-                       stdfs::create_directory(g.suitePath());
-                     },
-                     false},
-        HostileState{"SuiteIsAFifo",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove(g.suitePath());
-                       ::mkfifo(g.suitePath().c_str(), 0600);
-                     },
-                     false},
-        HostileState{"PreferencesIsAFile",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove_all(g.suitePath().parent_path());
-                       std::ofstream(g.suitePath().parent_path()) << "x";
-                     },
-                     false},
-        HostileState{"LockIsALinkElsewhere",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove(lockPath(g));
-                       stdfs::create_symlink(g.dataHome() / "created-through-link", lockPath(g));
-                     },
-                     true},
-        HostileState{"LockIsAFifo",
-                     [](const TempAppGroup& g) {
-                       stdfs::remove(lockPath(g));
-                       ::mkfifo(lockPath(g).c_str(), 0600);
-                     },
-                     true}),
+    ::testing::Values(HostileState{"SuiteIsASymlinkLoop",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove(g.suitePath());
+                                     stdfs::create_symlink("loop", g.suitePath());
+                                     stdfs::create_symlink(g.suitePath().filename(),
+                                                           g.suitePath().parent_path() / "loop");
+                                   },
+                                   false},
+                      HostileState{"SuiteIsAFolder",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove(g.suitePath());
+                                     stdfs::create_directory(g.suitePath());
+                                   },
+                                   false},
+                      HostileState{"SuiteIsAFifo",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove(g.suitePath());
+                                     ::mkfifo(g.suitePath().c_str(), 0600);
+                                   },
+                                   false},
+                      HostileState{"PreferencesIsAFile",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove_all(g.suitePath().parent_path());
+                                     std::ofstream(g.suitePath().parent_path()) << "x";
+                                   },
+                                   false},
+                      HostileState{"LockIsALinkElsewhere",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove(lockPath(g));
+                                     stdfs::create_symlink(g.dataHome() / "created-through-link",
+                                                           lockPath(g));
+                                   },
+                                   true},
+                      HostileState{"LockIsAFifo",
+                                   [](const TempAppGroup& g) {
+                                     stdfs::remove(lockPath(g));
+                                     ::mkfifo(lockPath(g).c_str(), 0600);
+                                   },
+                                   true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Runs `body` as an ordinary user: as root, in a child that gives up its privileges (the test

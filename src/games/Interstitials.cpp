@@ -55,8 +55,8 @@ bool noOtherGameInWindow(const plist::Dictionary& registry, const std::vector<st
 
 // Trims every game's list, the caller's included, to the window. A record without a list
 // gains an empty one; a record or list the module cannot read is left as it is.
-void pruneAll(plist::Dictionary& registry, const std::vector<std::string>& keys,
-              double windowStart, log::Lines& lines) {
+void pruneAll(plist::Dictionary& registry, const std::vector<std::string>& keys, double windowStart,
+              log::Lines& lines) {
   for (const std::string& key : keys) {
     plist::Dictionary* record = findRecord(registry, key);
     if (record == nullptr) continue;
@@ -99,8 +99,7 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
 }  // namespace
 }  // namespace orvo::games
 
-bool DataManager::setInterstitialDate(const char* gameKey, double value,
-                                      double duration) noexcept {
+bool DataManager::setInterstitialDate(const char* gameKey, double value, double duration) noexcept {
   try {
     const std::optional<std::string_view> caller = orvo::textArgument(gameKey);
     if (!caller) return false;

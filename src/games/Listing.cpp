@@ -1,7 +1,6 @@
 // The games listing: every registered game with its last-play time, as compact JSON.
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <variant>
 
@@ -27,7 +26,9 @@ class JsonConverter {
     error_ = std::move(why);
     return std::nullopt;
   }
-  std::optional<nlohmann::ordered_json> convert(const std::string& s) { return nlohmann::ordered_json(s); }
+  std::optional<nlohmann::ordered_json> convert(const std::string& s) {
+    return nlohmann::ordered_json(s);
+  }
   std::optional<nlohmann::ordered_json> convert(bool b) { return nlohmann::ordered_json(b); }
   std::optional<nlohmann::ordered_json> convert(double d) {
     if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
@@ -35,7 +36,8 @@ class JsonConverter {
     return nlohmann::ordered_json(d);
   }
   std::optional<nlohmann::ordered_json> convert(const plist::Integer& i) {
-    return i.beyondInt64() ? nlohmann::ordered_json(i.bits()) : nlohmann::ordered_json(i.asSigned());
+    return i.beyondInt64() ? nlohmann::ordered_json(i.bits())
+                           : nlohmann::ordered_json(i.asSigned());
   }
   std::optional<nlohmann::ordered_json> convert(const plist::Date&) {
     return fail("Invalid type in JSON write (date)");

@@ -54,8 +54,8 @@ class DefaultsSuite {
   const plist::Dictionary& values() const { return *root_.as<plist::Dictionary>(); }
 
   fs::Path file_;
-  plist::Value root_;                   // always a dictionary
-  std::optional<mode_t> permissions_;   // those of the file read; none when it was missing
+  plist::Value root_;                  // always a dictionary
+  std::optional<mode_t> permissions_;  // those of the file read; none when it was missing
   bool changed_ = false;
 };
 

@@ -76,7 +76,9 @@ bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
-bool syncDescriptor(int fd) { return sys("fsync", [fd] { return ::fsync(fd); }) == 0; }
+bool syncDescriptor(int fd) {
+  return sys("fsync", [fd] { return ::fsync(fd); }) == 0;
+}
 
 bool syncDirectory(const Path& dir) {
   Descriptor d = openFile(dir, O_RDONLY | O_DIRECTORY);
@@ -123,7 +125,8 @@ Descriptor openLockFile(const Path& lockFile) {
 void setFaultHook(FaultHook hook) noexcept { faultHook.store(hook, std::memory_order_relaxed); }
 
 std::optional<Path> appGroupContainer(std::string_view groupIdentifier) {
-  if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos) return std::nullopt;
+  if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos)
+    return std::nullopt;
   Path base;
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg != nullptr && xdg[0] == '/') {
@@ -170,7 +173,8 @@ bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> byt
   Descriptor fd = openFile(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
   if (!fd.valid()) return false;
   const bool replaced =
-      (!permissions || sys("fchmod", [&] { return ::fchmod(fd.get(), *permissions & 0777); }) == 0) &&
+      (!permissions ||
+       sys("fchmod", [&] { return ::fchmod(fd.get(), *permissions & 0777); }) == 0) &&
       writeAll(fd.get(), bytes) && syncDescriptor(fd.get()) && fd.close() &&
       sys("rename", [&] { return ::rename(temp.c_str(), target.c_str()); }) == 0;
   if (!replaced) {
@@ -217,8 +221,7 @@ std::optional<ExclusiveLock> ExclusiveLock::acquire(const Path& lockFile,
     if (errno != EWOULDBLOCK) return std::nullopt;
     const Clock::time_point now = Clock::now();
     if (now >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(
-        std::min<Clock::duration>(pause, deadline - now));
+    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
     pause = std::min(pause * 2, std::chrono::microseconds(8000));
   }
 }

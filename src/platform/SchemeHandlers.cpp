@@ -108,8 +108,8 @@ std::optional<KeyFile> readKeyFile(const fs::Path& path) {
   if (content.status != fs::FileContent::Status::kRead || content.bytes.size() > kMaxKeyFileSize) {
     return std::nullopt;
   }
-  return parseKeyFile(std::string_view(reinterpret_cast<const char*>(content.bytes.data()),
-                                       content.bytes.size()));
+  return parseKeyFile(
+      std::string_view(reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()));
 }
 
 // A string-list value: items separated by ';', with the escapes of the Desktop Entry format

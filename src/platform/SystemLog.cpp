@@ -72,7 +72,9 @@ void writeToStandardError(std::string_view text) {
   }
 }
 
-void appendIndent(std::string& out, int level) { out.append(static_cast<std::size_t>(level) * 4, ' '); }
+void appendIndent(std::string& out, int level) {
+  out.append(static_cast<std::size_t>(level) * 4, ' ');
+}
 
 void describeInto(std::string& out, const plist::Value& value, int level);
 
@@ -108,7 +110,9 @@ struct Describer {
     }
     out += '}';
   }
-  void operator()(const plist::Uid& u) const { out += "<CFKeyedArchiverUID>{value = " + std::to_string(u.value) + "}"; }
+  void operator()(const plist::Uid& u) const {
+    out += "<CFKeyedArchiverUID>{value = " + std::to_string(u.value) + "}";
+  }
   void operator()(const plist::Array& a) const {
     out += "(\n";
     for (std::size_t i = 0; i < a.size(); ++i) {

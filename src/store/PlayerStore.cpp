@@ -1,6 +1,5 @@
 // The player-level entries of the store: identity, referral code and the event log.
 #include <nlohmann/json.hpp>
-
 #include <string>
 
 #include "DataManager.h"
