@@ -27,7 +27,8 @@
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(ORVO_TEST_ASAN)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count; GCC ships no header for it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace orvo {
