@@ -183,9 +183,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   call([&] { SetLastPlayDate(first.c_str(), time); });
   FUZZ_CHECK(hadRecord ? sameNumber(fieldOf(*suite, first, "LastPlayDate"), time) : unchanged);
 
+  // A yes needs the caller's oldest interstitial (the new one when it had none) before the window.
+  const plist::Value* history = suite ? fieldOf(*suite, first, "InterstitialsDates") : nullptr;
+  const plist::Array* dates = history ? history->as<plist::Array>() : nullptr;
+  const double oldest = dates && !dates->empty() ? dates->front().number().value_or(kNaN) : time;
   bool answer = false;
   call([&] { answer = SetInterstitialDate(first.c_str(), time, duration); });
   FUZZ_CHECK(isZeroOrOne(answer));
+  FUZZ_CHECK(!answer || oldest < time - duration);
   const plist::Value* interstitials =
       suite ? fieldOf(*suite, first, "InterstitialsDates") : nullptr;
   FUZZ_CHECK(hadRecord ? interstitials && interstitials->is<plist::Array>() : unchanged && !answer);
