@@ -2,6 +2,8 @@
 // GetEncryptedData. The module's own DER walk accepts no key that OpenSSL's general readers
 // refuse or read with another size, and only an imported key encrypts: to one block, in base64.
 #include <OrvoModule/OrvoModule.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -36,8 +38,15 @@ std::string keyBody(std::string text) {
   return text;
 }
 
+struct FreeNumber {
+  void operator()(BIGNUM* n) const { BN_free(n); }
+};
+using Number = std::unique_ptr<BIGNUM, FreeNumber>;
+
 // The size of the RSA key OpenSSL reads from all of the DER, as SubjectPublicKeyInfo or as a
-// bare PKCS #1 key; none when it reads neither.
+// bare PKCS #1 key; none when it reads neither, or when its numbers break RSA's rules (an odd
+// modulus, an odd exponent from 3 up to below it) as far as the library shows them, without
+// their signs.
 std::optional<std::size_t> openSslKeySize(const orvo::Bytes& der) {
   const long length = static_cast<long>(der.size());
   const unsigned char* cursor = der.data();
@@ -47,6 +56,13 @@ std::optional<std::size_t> openSslKeySize(const orvo::Bytes& der) {
     key.reset(d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, length));
   }
   if (!key || cursor != der.data() + der.size() || EVP_PKEY_is_a(key.get(), "RSA") != 1) {
+    return std::nullopt;
+  }
+  BIGNUM *n = nullptr, *e = nullptr;
+  EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &n);
+  EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_E, &e);
+  const Number modulus(n), exponent(e);
+  if (!n || !e || !BN_is_odd(n) || !BN_is_odd(e) || BN_is_one(e) || BN_cmp(e, n) >= 0) {
     return std::nullopt;
   }
   return static_cast<std::size_t>(EVP_PKEY_get_size(key.get()));
