@@ -1,6 +1,7 @@
 // Any text as the peer's key, through the whole import (getSecKeyWithKey) and through
-// GetEncryptedData. The module's own DER walk accepts no key that OpenSSL's general readers
-// refuse or read with another size, and only an imported key encrypts: to one block, in base64.
+// GetEncryptedData and GetDecryptedData. The module accepts no key that OpenSSL's general
+// readers refuse, read with another size or with numbers RSA does not allow, and only an
+// imported key encrypts, to one block in base64, or decrypts, to UTF-8.
 #include <OrvoModule/OrvoModule.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr const char* kPayload = "orvo payload";
+constexpr const char* kCiphertext = "AQID";  // the number 0x010203, a short last block
 
 struct FreeKey {
   void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -76,12 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // What a host passes: the text up to its first NUL.
   const std::string_view hostText(text.c_str());
   std::unique_ptr<orvo::PublicKey> key, hostKey;
-  Returned sealed;
+  Returned sealed, opened;
   {
     QuietStderr quiet;
     key = DataManager::getSecKeyWithKey(text);
     if (orvo::isValidUtf8(hostText)) hostKey = DataManager::getSecKeyWithKey(hostText);
     sealed.reset(GetEncryptedData(kPayload, text.c_str()));
+    opened.reset(GetDecryptedData(kCiphertext, text.c_str()));
   }
   if (key) {
     const std::optional<orvo::Bytes> der = orvo::base64::decodeStrict(keyBody(text));
@@ -93,5 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::optional<orvo::Bytes> block = orvo::base64::decodeStrict(sealed.get());
     FUZZ_CHECK(block && block->size() == hostKey->blockSize());
   }
+  FUZZ_CHECK(!opened || (hostKey && orvo::isValidUtf8(opened.get())));
   return 0;
 }
