@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <system_error>
 
 namespace orvo::fuzz {
@@ -15,9 +16,11 @@ namespace {
 
 class ScratchFolder {
  public:
+  // Named with the process id, so that whoever started a target that crashed (and so never
+  // got to its clean-up at exit) can remove the folder.
   ScratchFolder() {
-    char pattern[] = "/dev/shm/orvo-fuzz-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) fail("mkdtemp under /dev/shm", __FILE__, __LINE__);
+    std::string pattern = "/dev/shm/orvo-fuzz-" + std::to_string(::getpid()) + "-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) fail("mkdtemp under /dev/shm", __FILE__, __LINE__);
     path_ = pattern;
   }
   ScratchFolder(const ScratchFolder&) = delete;

@@ -15,7 +15,8 @@ namespace orvo::fuzz {
 
 namespace stdfs = std::filesystem;
 
-// A folder of this process under /dev/shm, made on first use and removed at exit.
+// A folder of this process, /dev/shm/orvo-fuzz-<pid>-XXXXXX, made on first use and removed at
+// exit.
 const stdfs::path& scratch();
 
 // Points XDG_DATA_HOME at the scratch folder and makes the app group's container in it.

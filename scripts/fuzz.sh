@@ -29,8 +29,11 @@ for target in "${ORVO_FUZZ_TARGETS[@]}"; do
   # Inputs up to 64 KiB: registries larger than that are slow for known reasons, not findings.
   status=0
   "$build/fuzz/${target}_fuzz" "$work" -max_total_time="$seconds" -max_len=65536 -timeout=10 \
-    -rss_limit_mb=2048 -artifact_prefix="$artifacts/" -print_final_stats=1 >"$log" 2>&1 ||
-    status=$?
+    -rss_limit_mb=2048 -artifact_prefix="$artifacts/" -print_final_stats=1 >"$log" 2>&1 &
+  pid=$!
+  wait "$pid" || status=$?
+  # A target that crashed ended without removing its scratch folder.
+  rm -rf /dev/shm/orvo-fuzz-"$pid"-*
   runs=$(sed -n 's/^Done \([0-9]*\) runs in \([0-9]*\) second.*/\1 runs in \2 s/p' "$log")
   # A run that stopped early prints no "Done" line, only its final stats.
   [[ -n $runs ]] || runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log") runs"
