@@ -181,9 +181,13 @@ TEST(KeyImport, UnusableRsaKeysGiveNullAndLeaveNoError) {
   hugeExponent[0] = 0x7F;
   const std::string message = peer(2048).message({"hi"});
   testing::LogCapture log;
-  // A zero modulus, an even one, one of over 16384 bits, an exponent of 4000 bits.
+  const Bytes n = Bytes{0} + Bytes(256, 0xFF);  // odd and positive
+  // A zero modulus, an even one, one of over 16384 bits, an exponent of 4000 bits; a negative
+  // modulus, and exponents 0, 1, 2, -3 and one equal to the modulus, which OpenSSL would use.
   for (const Bytes& key : {rsaKey({0x00}, f4), even, rsaKey(Bytes(2500, 0xFF), f4),
-                           rsaKey(Bytes{0} + Bytes(512, 0xFF), hugeExponent)}) {
+                           rsaKey(Bytes{0} + Bytes(512, 0xFF), hugeExponent),
+                           rsaKey(Bytes{0x80} + Bytes(255, 0xFF), f4), rsaKey(n, {0x00}),
+                           rsaKey(n, {0x01}), rsaKey(n, {0x02}), rsaKey(n, {0xFD}), rsaKey(n, n)}) {
     const std::string keyText = pem("PUBLIC KEY", key);
     SCOPED_TRACE(keyText);
     EXPECT_EQ(encrypt("hi", keyText), std::nullopt);

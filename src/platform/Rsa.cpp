@@ -126,6 +126,35 @@ int findRsaPublicKey(std::span<const std::uint8_t> der, std::span<const std::uin
   return 0;
 }
 
+// A DER INTEGER's content without the zero bytes a sign may have put in front.
+std::span<const std::uint8_t> magnitude(std::span<const std::uint8_t> integer) {
+  while (!integer.empty() && integer.front() == 0) integer = integer.subspan(1);
+  return integer;
+}
+
+// OpenSSL takes any two integers for a key, negative ones too. RSA allows only a positive odd
+// modulus and an odd exponent from 3 up to below it; with any other the "ciphertext" is nothing
+// a private key opens or, for e = 1, the padded text itself. 0, or the packed reason.
+unsigned long numbersFault(std::span<const std::uint8_t> rsaKey) {
+  std::span<const std::uint8_t> numbers, n, e;
+  int reason = readElement(rsaKey, kSequence, numbers);
+  if (reason == 0) reason = readElement(numbers, kInteger, n);
+  if (reason == 0) reason = readElement(numbers, kInteger, e);
+  if (reason != 0) return ERR_PACK(ERR_LIB_ASN1, 0, reason);
+  if (n.empty() || (n.front() & 0x80) != 0 || (n.back() & 1) == 0) {
+    return ERR_PACK(ERR_LIB_RSA, 0, RSA_R_INVALID_MODULUS);
+  }
+  const auto m = magnitude(n), x = magnitude(e);
+  const bool belowModulus =
+      x.size() < m.size() || (x.size() == m.size() &&
+                              std::lexicographical_compare(x.begin(), x.end(), m.begin(), m.end()));
+  if (e.empty() || (e.front() & 0x80) != 0 || (e.back() & 1) == 0 || (x.size() == 1 && x[0] == 1) ||
+      !belowModulus) {
+    return ERR_PACK(ERR_LIB_RSA, 0, RSA_R_BAD_E_VALUE);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void PublicKey::Release::operator()(evp_pkey_st* key) const { EVP_PKEY_free(key); }
@@ -143,6 +172,7 @@ PublicKey::Import PublicKey::fromDer(std::span<const std::uint8_t> der) {
       d2i_PublicKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(rsaKey.size())));
   if (!key) return {nullptr, ErrorQueueScope::earliestReason()};
   if (cursor != rsaKey.data() + rsaKey.size()) return {nullptr, asn1Reason(ASN1_R_TOO_LONG)};
+  if (const unsigned long fault = numbersFault(rsaKey)) return {nullptr, reasonText(fault)};
   Import imported;
   imported.key = std::make_unique<PublicKey>(Token(), std::move(key));
   return imported;

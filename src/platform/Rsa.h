@@ -26,8 +26,9 @@ class PublicKey {
   };
 
   // Reads the DER of an RSA public key, either an X.509 SubjectPublicKeyInfo whose algorithm
-  // is rsaEncryption or a bare PKCS #1 RSAPublicKey. Any other key type, and any byte after
-  // the key, is refused.
+  // is rsaEncryption or a bare PKCS #1 RSAPublicKey. Any other key type, any byte after the
+  // key, and numbers RSA does not allow (a modulus that is not positive and odd, an exponent
+  // that is not odd, at least 3 and below the modulus) are refused.
   static Import fromDer(std::span<const std::uint8_t> der);
 
   // Only fromDer makes keys: the token it passes cannot be made elsewhere.
