@@ -148,12 +148,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     suite = parseSuite(stored);
     // Readable by the module itself, which reads no larger file.
-    FUZZ_CHECK(suite.has_value() && stored.size() <= orvo::fs::kMaxReadSize);
+    FUZZ_CHECK(suite.has_value() && stored.size() <= orvo::fs::kMaxFileSize);
   };
   // Whether a few more values keep the suite within that size; only then must every writer
   // store what it decided.
   const auto rewritten = suite ? plist::writeBinaryPropertyList(*suite) : std::nullopt;
-  const bool fits = rewritten && rewritten->size() + 4096 <= orvo::fs::kMaxReadSize;
+  const bool fits = rewritten && rewritten->size() + 4096 <= orvo::fs::kMaxFileSize;
 
   std::vector<std::string> keys;
   if (const plist::Dictionary* registry = suite ? registryOf(*suite) : nullptr) {
