@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,29 +57,6 @@ TEST(Container, FollowsXdgDataHomeElseHomeAndIsNeverCreated) {
   EXPECT_FALSE(DefaultsSuite::open(kGroup));
   EXPECT_FALSE(DefaultsSuite::update(kGroup, [](DefaultsSuite&) { return true; }));
   EXPECT_FALSE(stdfs::exists(group.container()));
-}
-
-TEST(Suite, UpdateWritesWhatItSetKeepingEveryOtherValueAndItsOrder) {
-  TempAppGroup group;
-  Dictionary root;
-  root.set("z", plist::Integer::fromUnsigned(UINT64_MAX));
-  root.set("a", plist::Date{12.5});
-  root.set("m", plist::Uid{7});
-  group.writeSuite(root);
-  ASSERT_TRUE(DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
-    suite.setObject("a", "replaced");
-    suite.setObject("new", 1.5);
-    return true;
-  }));
-  root.set("a", "replaced");
-  root.set("new", 1.5);
-  EXPECT_EQ(group.readSuite(), Value(root));
-  // A change that gives up writes nothing of what it set.
-  EXPECT_FALSE(DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
-    suite.setObject("a", "dropped");
-    return false;
-  }));
-  EXPECT_EQ(group.readSuite(), Value(root));
 }
 
 TEST(Suite, ReplacedFileKeepsOnlyThePermissionBits) {
@@ -278,32 +254,6 @@ TEST(UpdateLock, IsTakenThroughAReadOnlyLockFileOfAnotherOwner) {
     return true;
   }));
   EXPECT_NE(group.readSuite()->as<Dictionary>()->find("eventsDates"), nullptr);
-}
-
-TEST(AtomicReplace, ReadersNeverSeeAPartialFile) {
-  TempAppGroup group;
-  const stdfs::path target = group.container() / "file";
-  // Two contents of different sizes, each recognisable as whole.
-  const std::vector<std::uint8_t> small(1000, 'a');
-  const std::vector<std::uint8_t> large(300000, 'b');
-  ASSERT_TRUE(fs::replaceFileAtomically(target, small, std::nullopt));
-  const pid_t writer = ::fork();
-  if (writer == 0) {
-    for (int i = 0; i < 300; ++i) {
-      if (!fs::replaceFileAtomically(target, i % 2 ? small : large, std::nullopt)) std::_Exit(1);
-    }
-    std::_Exit(0);
-  }
-  ASSERT_GT(writer, 0);
-  int torn = 0, reads = 0, status = 0;
-  for (; ::waitpid(writer, &status, WNOHANG) == 0; ++reads) {
-    const fs::FileContent content = fs::readFile(target);
-    ASSERT_EQ(content.status, fs::FileContent::Status::kRead);
-    if (content.bytes != small && content.bytes != large) ++torn;
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-  EXPECT_EQ(snapshot(group.container()).size(), 1u);  // no temporary file left behind
 }
 
 }  // namespace
