@@ -46,18 +46,6 @@ const Value kAbsent("<absent>");
 class Registry : public TempAppGroup {
  public:
   explicit Registry(const Dictionary& games) { writeSuite(record({{"GamesKey", games}})); }
-
-  Dictionary games() const {
-    const std::optional<Value> root = readSuite();
-    const Value* games = root ? root->as<Dictionary>()->find("GamesKey") : nullptr;
-    return games && games->is<Dictionary>() ? *games->as<Dictionary>() : Dictionary();
-  }
-  Value field(const std::string& game, const std::string& name) const {
-    const Dictionary all = games();
-    const Value* rec = all.find(game);
-    const Value* v = rec && rec->is<Dictionary>() ? rec->as<Dictionary>()->find(name) : nullptr;
-    return v ? *v : kAbsent;
-  }
 };
 
 Text currentOnFire() { return takeText(GetCurrentGam\u0435OnFire()); }
@@ -78,7 +66,7 @@ TEST(LastPlayDate, SetsOnlyThatFieldStoresTheValueUnchangedAndLogsSixDecimals) {
   EXPECT_EQ(group.games(), record({{"alpha", expectedAlpha}, {"beta", beta}}));
   for (double v : {-7.25, 0.0, 1e300}) {
     SetLastPlayDate("beta", v);
-    EXPECT_EQ(group.field("beta", "LastPlayDate"), Value(v));
+    EXPECT_EQ(group.gameField("beta", "LastPlayDate"), Value(v));
   }
 }
 
@@ -137,7 +125,7 @@ TEST_P(OnFire, ChoosesTheLeastRecentCandidateAndClearsTheCurrentGame) {
       EXPECT_EQ(group.readSuiteBytes(), before);
     }
     for (const auto& [game, end] : r.endDates) {
-      EXPECT_EQ(group.field(game, "OnFireEndDate"), end) << game;
+      EXPECT_EQ(group.gameField(game, "OnFireEndDate"), end) << game;
     }
   }
 }
@@ -188,8 +176,8 @@ TEST(OnFireState, CurrentGameHasTheLatestEndStrictlyAfterNow) {
   Registry past(record({{"hot", record({{"OnFireEndDate", kInOneHour}})}, {"b", Dictionary()}}));
   EXPECT_EQ(currentOnFire(), "hot");
   EXPECT_EQ(takeText(SetNextGameOnFire("a", 1000.0)), "b");
-  EXPECT_EQ(past.field("b", "OnFireEndDate"), Value(1000.0));
-  EXPECT_EQ(past.field("hot", "OnFireEndDate"), Value(0.0));
+  EXPECT_EQ(past.gameField("b", "OnFireEndDate"), Value(1000.0));
+  EXPECT_EQ(past.gameField("hot", "OnFireEndDate"), Value(0.0));
   EXPECT_EQ(currentOnFire(), std::nullopt);
   EXPECT_EQ(takeText(SetNextGameOnFire("b", kNext)), "hot");
   EXPECT_EQ(currentOnFire(), "hot");
@@ -286,7 +274,7 @@ struct Call {
 };
 
 Value listOf(const Registry& group, const std::string& game) {
-  return group.field(game, "InterstitialsDates");
+  return group.gameField(game, "InterstitialsDates");
 }
 
 TEST(InterstitialWindow, TwoGameSequence) {
@@ -376,7 +364,7 @@ TEST(InterstitialWindow, LogsTheCallerThenEachCheckUntilABlockThenEveryPrune) {
   EXPECT_EQ(listOf(group, "A"), numbers({10, 70}));
   EXPECT_EQ(listOf(group, "B"), numbers({10}));  // an entry at the window start stays
   EXPECT_EQ(listOf(group, "C"), Array());        // gains an empty list
-  EXPECT_EQ(group.field("B", "x"), Value(1.0));
+  EXPECT_EQ(group.gameField("B", "x"), Value(1.0));
   const std::string prefix = "--> setInterstitialDate > ";
   EXPECT_EQ(log.lines(), (Lines{prefix + "Current game inters: (\n    0,\n    10,\n    70\n)",
                                 prefix + "Check inters for game: B",

@@ -77,14 +77,6 @@ std::vector<std::string> leftovers(const TempAppGroup& group) {
   return names;
 }
 
-Value field(const TempAppGroup& group, const char* game, const char* name) {
-  const std::optional<Value> root = group.readSuite();
-  const Value* games = root ? root->as<Dictionary>()->find("GamesKey") : nullptr;
-  const Value* record = games ? games->as<Dictionary>()->find(game) : nullptr;
-  const Value* value = record ? record->as<Dictionary>()->find(name) : nullptr;
-  return value ? *value : Value("<absent>");
-}
-
 // The exit status of a child, waiting at most `seconds`; 128 + the signal when a signal ended
 // it, and -1, with the child killed, when it did not end in time.
 int exitStatusWithin(pid_t child, int seconds, const std::function<void()>& whileWaiting = {}) {
@@ -228,7 +220,7 @@ TEST(ConcurrentGames, LoseNoUpdate) {
   Array expected;
   for (int i = 0; i < kCalls; ++i) expected.emplace_back(static_cast<double>(i));
   for (int w = 0; w < kProcesses * kThreads; ++w) {
-    EXPECT_EQ(field(group, std::to_string(w).c_str(), "InterstitialsDates"), Value(expected));
+    EXPECT_EQ(group.gameField(std::to_string(w).c_str(), "InterstitialsDates"), Value(expected));
   }
 }
 
@@ -296,8 +288,9 @@ TEST(StalledHost, AGameStuckWritingItsLogHoldsNoLock) {
   }
   ::close(pipeFds[1]);
   // Its update is stored though its log line cannot be written...
-  for (int i = 0; i < 30000 && field(group, "A", "LastPlayDate") != Value(7.0); ++i) ::usleep(1000);
-  EXPECT_EQ(field(group, "A", "LastPlayDate"), Value(7.0));
+  for (int i = 0; i < 30000 && group.gameField("A", "LastPlayDate") != Value(7.0); ++i)
+    ::usleep(1000);
+  EXPECT_EQ(group.gameField("A", "LastPlayDate"), Value(7.0));
   // ...and, stuck in that write, it holds no lock: another game's update goes through.
   EXPECT_EQ(::waitpid(stalled, nullptr, WNOHANG), 0);
   {
@@ -347,7 +340,7 @@ TEST_P(ClosedStandardError, NeitherEndsNorSignalsTheHost) {
     std::_Exit(untouched ? 0 : 1);
   }
   EXPECT_EQ(exitStatusWithin(host, 30), 0);
-  EXPECT_EQ(field(group, "A", "LastPlayDate"), Value(7.0));
+  EXPECT_EQ(group.gameField("A", "LastPlayDate"), Value(7.0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, ClosedStandardError,

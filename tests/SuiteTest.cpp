@@ -135,12 +135,40 @@ stdfs::path lockPath(const TempAppGroup& group) {
   return stdfs::path(group.suitePath()).concat(".lock");
 }
 
+enum class Place { kSuite, kPreferences, kLock };
+enum class Thing { kLinkLoop, kFolder, kFifo, kFile, kLinkElsewhere };
+
 struct HostileState {
   const char* name;
-  std::function<void(const TempAppGroup&)> plant;
+  Place place;
+  Thing thing;
   bool readable;  // whether the suite can still be read (plain reads take no lock)
   friend void PrintTo(const HostileState& s, std::ostream* os) { *os << s.name; }
 };
+
+void plant(const TempAppGroup& group, Place place, Thing thing) {
+  const stdfs::path path = place == Place::kSuite  ? group.suitePath()
+                           : place == Place::kLock ? lockPath(group)
+                                                   : group.suitePath().parent_path();
+  stdfs::remove_all(path);
+  switch (thing) {
+    case Thing::kLinkLoop:
+      stdfs::create_symlink("loop", path);
+      stdfs::create_symlink(path.filename(), path.parent_path() / "loop");
+      break;
+    case Thing::kFolder:
+      stdfs::create_directory(path);
+      break;
+    case Thing::kFifo:
+      ::mkfifo(path.c_str(), 0600);
+      break;
+    case Thing::kFile:
+      std::ofstream(path) << "x";
+      break;
+    case Thing::kLinkElsewhere:
+      stdfs::create_symlink(group.dataHome() / "created-through-link", path);
+  }
+}
 
 class HostileFileSystem : public ::testing::TestWithParam<HostileState> {};
 
@@ -150,55 +178,26 @@ TEST_P(HostileFileSystem, StoreGivesNoValueAndChangesNothing) {
   TempAppGroup group;
   group.writeSuite(refCodeSuite());
   std::ofstream(lockPath(group)).flush();  // as the first update leaves it
-  GetParam().plant(group);
+  plant(group, GetParam().place, GetParam().thing);
   const auto before = snapshot(group.dataHome());
   EXPECT_EQ(refCode(), GetParam().readable ? std::optional<std::string>("R") : std::nullopt);
   SetEventDate(1);
   EXPECT_EQ(snapshot(group.dataHome()), before);
 }
 
+// One case a row reads as a table.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     States, HostileFileSystem,
-    ::testing::Values(HostileState{"SuiteIsASymlinkLoop",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove(g.suitePath());
-                                     stdfs::create_symlink("loop", g.suitePath());
-                                     stdfs::create_symlink(g.suitePath().filename(),
-                                                           g.suitePath().parent_path() / "loop");
-                                   },
-                                   false},
-                      HostileState{"SuiteIsAFolder",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove(g.suitePath());
-                                     stdfs::create_directory(g.suitePath());
-                                   },
-                                   false},
-                      HostileState{"SuiteIsAFifo",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove(g.suitePath());
-                                     ::mkfifo(g.suitePath().c_str(), 0600);
-                                   },
-                                   false},
-                      HostileState{"PreferencesIsAFile",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove_all(g.suitePath().parent_path());
-                                     std::ofstream(g.suitePath().parent_path()) << "x";
-                                   },
-                                   false},
-                      HostileState{"LockIsALinkElsewhere",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove(lockPath(g));
-                                     stdfs::create_symlink(g.dataHome() / "created-through-link",
-                                                           lockPath(g));
-                                   },
-                                   true},
-                      HostileState{"LockIsAFifo",
-                                   [](const TempAppGroup& g) {
-                                     stdfs::remove(lockPath(g));
-                                     ::mkfifo(lockPath(g).c_str(), 0600);
-                                   },
-                                   true}),
+    ::testing::Values(
+        HostileState{"SuiteIsASymlinkLoop", Place::kSuite, Thing::kLinkLoop, false},
+        HostileState{"SuiteIsAFolder", Place::kSuite, Thing::kFolder, false},
+        HostileState{"SuiteIsAFifo", Place::kSuite, Thing::kFifo, false},
+        HostileState{"PreferencesIsAFile", Place::kPreferences, Thing::kFile, false},
+        HostileState{"LockIsALinkElsewhere", Place::kLock, Thing::kLinkElsewhere, true},
+        HostileState{"LockIsAFifo", Place::kLock, Thing::kFifo, true}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // Runs `body` as an ordinary user: as root, in a child that gives up its privileges (the test
 // folder is handed to that user first, apart from what `keepOwnedByRoot` names).

@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +10,6 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 namespace orvo::testing {
 namespace stdfs = std::filesystem;
@@ -77,6 +76,22 @@ std::string TempAppGroup::readSuiteBytes() const { return readFile(suitePath());
 void TempAppGroup::writeFile(const stdfs::path& relative, const std::string& bytes) const {
   stdfs::create_directories((container_ / relative).parent_path());
   std::ofstream(container_ / relative, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+plist::Dictionary TempAppGroup::games() const {
+  const std::optional<plist::Value> root = readSuite();
+  const plist::Dictionary* suite = root ? root->as<plist::Dictionary>() : nullptr;
+  const plist::Value* games = suite ? suite->find("GamesKey") : nullptr;
+  return games && games->is<plist::Dictionary>() ? *games->as<plist::Dictionary>()
+                                                 : plist::Dictionary();
+}
+
+plist::Value TempAppGroup::gameField(const std::string& game, const std::string& name) const {
+  const plist::Dictionary all = games();
+  const plist::Value* record = all.find(game);
+  const plist::Dictionary* fields = record ? record->as<plist::Dictionary>() : nullptr;
+  const plist::Value* value = fields ? fields->find(name) : nullptr;
+  return value ? *value : plist::Value("<absent>");
 }
 
 LogCapture::LogCapture() : saved_(::dup(STDERR_FILENO)) {

@@ -47,6 +47,9 @@ class TempAppGroup {
   std::optional<plist::Value> readSuite() const;
   std::string readSuiteBytes() const;
   void writeFile(const std::filesystem::path& relative, const std::string& bytes) const;
+  // The stored games registry, and a field of one of its records ("<absent>" when missing).
+  plist::Dictionary games() const;
+  plist::Value gameField(const std::string& game, const std::string& name) const;
 
  private:
   std::filesystem::path dataHome_;
