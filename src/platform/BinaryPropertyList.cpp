@@ -549,7 +549,7 @@ class BinaryWriter {
 
   std::vector<Node> nodes_;
   std::vector<std::uint32_t> refs_;
-  std::unordered_map<std::string_view, std::uint32_t> strings_;
+  std::unordered_map<std::string_view, std::uint32_t, KeyedHash> strings_;
   std::uint32_t boolNodes_[2] = {kFailed, kFailed};
   std::uint64_t objectBytes_ = 0;  // every object, less the references of containers
   unsigned refSize_ = 0;

@@ -20,9 +20,10 @@ namespace {
 // Up to this many entries a scan is as fast as hashing the key.
 constexpr std::size_t kLinearScanLimit = 8;
 
-// SipHash-1-3 under a key drawn once per process: the keys of a stored dictionary come from
-// whoever wrote the suite, and an unkeyed hash would let them all land in one slot.
-std::uint64_t keyedHash(std::string_view text) {
+}  // namespace
+
+// SipHash-1-3.
+std::size_t KeyedHash::operator()(std::string_view text) const {
   static const std::array<std::uint64_t, 2> key = [] {
     std::array<std::uint64_t, 2> k{};
     arc4random_buf(k.data(), sizeof k);
@@ -59,8 +60,6 @@ std::uint64_t keyedHash(std::string_view text) {
   return v0 ^ v1 ^ v2 ^ v3;
 }
 
-}  // namespace
-
 std::optional<std::size_t> Dictionary::position(std::string_view key) const {
   if (slots_.empty()) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -69,7 +68,7 @@ std::optional<std::size_t> Dictionary::position(std::string_view key) const {
     return std::nullopt;
   }
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = keyedHash(key) & mask;; slot = (slot + 1) & mask) {
+  for (std::size_t slot = KeyedHash()(key) & mask;; slot = (slot + 1) & mask) {
     if (slots_[slot] == 0) return std::nullopt;
     if (entries_[slots_[slot] - 1].first == key) return slots_[slot] - 1;
   }
@@ -78,7 +77,7 @@ std::optional<std::size_t> Dictionary::position(std::string_view key) const {
 // Files are capped far below 2^32 entries, so a position always fits a slot.
 void Dictionary::index(std::size_t position) {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = keyedHash(entries_[position].first) & mask;
+  std::size_t slot = KeyedHash()(entries_[position].first) & mask;
   for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
     if (entries_[slots_[slot] - 1].first == entries_[position].first) duplicateKeys_ = true;
   }

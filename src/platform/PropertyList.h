@@ -149,6 +149,12 @@ inline std::vector<Dictionary::Entry>::const_iterator Dictionary::end() const {
   return entries_.end();
 }
 
+// A hash of text under a key drawn once per process: the strings of a suite come from whoever
+// wrote it, and an unkeyed hash would let them all land in one slot of a table.
+struct KeyedHash {
+  std::size_t operator()(std::string_view text) const;
+};
+
 // Codecs. Readers are strict: anything malformed gives no value rather than a guess, and any
 // input is accepted or refused in bounded time, memory and stack depth.
 inline constexpr std::size_t kMaxNestingDepth = 512;
