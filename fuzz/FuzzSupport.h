@@ -1,69 +1,99 @@
-// What the libFuzzer targets share: a scratch folder per process, the module's log kept off
-// libFuzzer's output, files in and out, and checks that stop the run.
+// What the libFuzzer targets share: scratch XDG folders, files in and out, a muted module log
+// and checks that stop the run. Targets rely on the standard headers included here.
 #ifndef ORVO_FUZZ_FUZZSUPPORT_H_
 #define ORVO_FUZZ_FUZZSUPPORT_H_
 
+#include <fcntl.h>
+#include <sanitizer/common_interface_defs.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
+
+// Stops the run, naming the condition, when it does not hold.
+#define FUZZ_CHECK(condition) \
+  ((condition) ? void() : ::orvo::fuzz::fail(#condition, __FILE__, __LINE__))
 
 namespace orvo::fuzz {
 
 namespace stdfs = std::filesystem;
 
-// A folder of this process, /dev/shm/orvo-fuzz-<pid>-XXXXXX, made on first use and removed at
-// exit.
-const stdfs::path& scratch();
+[[noreturn]] inline void fail(const char* condition, const char* file, int line) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, condition);
+  __builtin_trap();
+}
 
-// Points XDG_DATA_HOME at the scratch folder and makes the app group's container in it.
-stdfs::path scratchContainer();
+// Runs f with standard error, where the module logs, on /dev/null, off libFuzzer's output;
+// sanitizer reports still go to the real one.
+template <typename F>
+auto quietly(F&& f) {
+  static const int kRealStderr = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  static const int kNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  struct Restore {
+    ~Restore() { ::dup2(kRealStderr, STDERR_FILENO); }
+  };
+  FUZZ_CHECK(kRealStderr >= 0 && kNull >= 0);
+  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(kRealStderr)));
+  ::dup2(kNull, STDERR_FILENO);
+  const Restore restore;
+  return f();
+}
 
-// Points the XDG data and config variables at empty folders of the scratch tree (no current
-// desktop), so that only the files a target writes there count.
-struct XdgFolders {
-  stdfs::path dataHome;    // XDG_DATA_HOME
-  stdfs::path configHome;  // XDG_CONFIG_HOME
-};
-XdgFolders scratchXdgFolders();
+// Points each XDG variable at an empty folder of that name in /dev/shm/orvo-fuzz-<pid>-XXXXXX,
+// which is removed at exit; scripts/fuzz.sh finds those of crashed targets by the pid.
+inline stdfs::path scratchXdg() {
+  struct Scratch {
+    stdfs::path root;
+    ~Scratch() {
+      std::error_code ignored;
+      stdfs::remove_all(root, ignored);
+    }
+  };
+  static const Scratch kScratch = [] {
+    std::string pattern = "/dev/shm/orvo-fuzz-" + std::to_string(::getpid()) + "-XXXXXX";
+    FUZZ_CHECK(::mkdtemp(pattern.data()) != nullptr);
+    return Scratch{pattern};
+  }();
+  for (const char* name :
+       {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS"}) {
+    stdfs::create_directories(kScratch.root / name);
+    ::setenv(name, (kScratch.root / name).c_str(), 1);
+  }
+  ::unsetenv("XDG_CURRENT_DESKTOP");
+  return kScratch.root;
+}
+
+inline stdfs::path appGroupFile(const std::string& name) {
+  return scratchXdg() / "XDG_DATA_HOME" / "app-groups" / ORVO_APP_GROUP_IDENTIFIER / name;
+}
 
 // Replaces the file, making its folder when missing.
-void writeFile(const stdfs::path& path, std::string_view bytes);
-// The whole file; "" when it cannot be read.
-std::string readFile(const stdfs::path& path);
+inline void writeFile(const stdfs::path& path, std::string_view bytes) {
+  stdfs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary).write(bytes.data(), std::ssize(bytes));
+}
+
+inline std::string readFile(const stdfs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 inline std::string_view textOf(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
-inline std::span<const std::uint8_t> bytesOf(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// Standard error goes to /dev/null while one is alive; sanitizer reports and failed checks go
-// to the real one all the same.
-class QuietStderr {
- public:
-  QuietStderr();
-  QuietStderr(const QuietStderr&) = delete;
-  QuietStderr& operator=(const QuietStderr&) = delete;
-  ~QuietStderr();
-};
 
 // Text the module returned, released with free as its callers must.
-struct FreeText {
-  void operator()(char* text) const { std::free(text); }
-};
-using Returned = std::unique_ptr<char, FreeText>;
-
-[[noreturn]] void fail(const char* condition, const char* file, int line);
+using Returned = std::unique_ptr<char, decltype([](char* text) { std::free(text); })>;
 
 }  // namespace orvo::fuzz
-
-// Stops the run, naming the condition, when it does not hold.
-#define FUZZ_CHECK(condition) \
-  ((condition) ? void() : ::orvo::fuzz::fail(#condition, __FILE__, __LINE__))
 
 #endif  // ORVO_FUZZ_FUZZSUPPORT_H_

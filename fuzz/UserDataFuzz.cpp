@@ -1,19 +1,15 @@
-// Any bytes as the group's UserData file: GetUserID gives exactly the top-level "UserID"
-// string that the JSON library itself reads from a document nested at most 512 deep, and
-// nothing for every other file.
+// Any bytes as the group's UserData file: GetUserID gives exactly the top-level "UserID" string
+// that nlohmann reads from a document nested at most 512 deep, and nothing otherwise.
 #include <OrvoModule/OrvoModule.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
-#include <optional>
-#include <string>
 
 #include "FuzzSupport.h"
 
 namespace {
 
 using nlohmann::json;
-constexpr int kMaxNesting = 512;
 
 std::optional<std::string> expectedUserID(std::string_view text) {
   int deepest = 0;
@@ -25,11 +21,9 @@ std::optional<std::string> expectedUserID(std::string_view text) {
     return true;
   };
   const json document = json::parse(text.begin(), text.end(), track, false);
-  if (document.is_discarded() || deepest > kMaxNesting || !document.is_object()) {
-    return std::nullopt;
-  }
+  // find gives end() on anything but an object, as on a document it discarded.
   const auto found = document.find("UserID");
-  if (found == document.end() || !found->is_string()) return std::nullopt;
+  if (deepest > 512 || found == document.end() || !found->is_string()) return std::nullopt;
   return found->get<std::string>();
 }
 
@@ -37,17 +31,12 @@ std::optional<std::string> expectedUserID(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace orvo::fuzz;
-  static const stdfs::path userData = scratchContainer() / "UserData";
+  static const stdfs::path userData = appGroupFile("UserData");
   const std::string_view text = textOf(data, size);
   writeFile(userData, text);
-  Returned userID;
-  {
-    QuietStderr quiet;
-    userID.reset(GetUserID());
-  }
+  const Returned userID(quietly(GetUserID));
   const std::optional<std::string> expected = expectedUserID(text);
-  FUZZ_CHECK(expected.has_value() == (userID != nullptr));
   // A C string: a "\u0000" in the identity ends it.
-  FUZZ_CHECK(!expected || std::string_view(userID.get()) == expected->c_str());
+  FUZZ_CHECK(expected ? userID && std::string_view(userID.get()) == expected->c_str() : !userID);
   return 0;
 }
