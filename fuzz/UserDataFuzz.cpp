@@ -1,11 +1,13 @@
 // Any bytes as the group's UserData file: GetUserID gives exactly the top-level "UserID" string
-// that nlohmann reads from a document nested at most 512 deep, and nothing otherwise.
+// that nlohmann reads from a document nested at most 512 deep (once UTF-16 or UTF-32 text is
+// UTF-8), and nothing otherwise.
 #include <OrvoModule/OrvoModule.h>
 
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "FuzzSupport.h"
+#include "platform/Utf8.h"
 
 namespace {
 
@@ -35,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view text = textOf(data, size);
   writeFile(userData, text);
   const Returned userID(quietly(GetUserID));
-  const std::optional<std::string> expected = expectedUserID(text);
+  std::vector<std::uint8_t> utf8(data, data + size);
+  const std::optional<std::string> expected =
+      orvo::jsonTextToUtf8(utf8) ? expectedUserID(textOf(utf8.data(), utf8.size())) : std::nullopt;
   // A C string: a "\u0000" in the identity ends it.
   FUZZ_CHECK(expected ? userID && std::string_view(userID.get()) == expected->c_str() : !userID);
   return 0;

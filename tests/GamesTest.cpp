@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -70,18 +71,46 @@ TEST(LastPlayDate, SetsOnlyThatFieldStoresTheValueUnchangedAndLogsSixDecimals) {
   }
 }
 
-TEST(LastPlayDate, UnknownGameOrMissingRegistryChangesNothing) {
-  Registry group(record({{"a", Dictionary()}, {"notARecord", "text"}}));
+// Each call gives its no-value result (null, 0, no effect) and leaves the store and the log as
+// they were: a game key that names no record or is no text, a time that is not a finite number,
+// a window that is negative or not a number.
+TEST(BadArguments, GiveTheNoValueResultAndChangeNothing) {
+  Registry group(record({{"A", dates({0})}, {"B", dates({5})}, {"bad", "text"}}));
   const std::string before = group.readSuiteBytes();
-  LogCapture log;
-  for (const char* key : {"b", "notARecord", "\xff", static_cast<const char*>(nullptr)}) {
-    SetLastPlayDate(key, 1.0);
+  const auto yes = [](bool answer) { return answer ? Text("1") : Text(); };
+  const double kInf = std::numeric_limits<double>::infinity(), kNaN = std::nan("");
+  std::vector<std::function<Text()>> calls;
+  for (const char* key : {"Z", "bad", "\xff\xfe", static_cast<const char*>(nullptr)}) {
+    calls.emplace_back([key] { return SetLastPlayDate(key, 1), Text(); });
+    calls.emplace_back([=] { return yes(SetInterstitialDate(key, 100, 60)); });
   }
-  EXPECT_EQ(group.readSuiteBytes(), before);
-  EXPECT_TRUE(log.lines().empty());
+  for (const double time : {kNaN, kInf, -kInf}) {
+    calls.emplace_back([time] { return SetLastPlayDate("A", time), Text(); });
+    calls.emplace_back([=] { return yes(SetInterstitialDate("A", time, 60)); });
+    calls.emplace_back([time] { return takeText(SetNextGameOnFire("A", time)); });
+    calls.emplace_back([time] { return SetEventDate(time), Text(); });
+  }
+  for (const double duration : {-1.0, -kInf, kNaN}) {
+    calls.emplace_back([=] { return yes(SetInterstitialDate("A", 100, duration)); });
+  }
+  calls.emplace_back([] { return takeText(SetNextGameOnFire(nullptr, 4e9)); });
+  for (std::size_t i = 0; i < calls.size(); ++i) {
+    LogCapture log;
+    EXPECT_EQ(calls[i](), std::nullopt) << "call " << i;
+    EXPECT_TRUE(log.lines().empty()) << "call " << i;
+    EXPECT_EQ(group.readSuiteBytes(), before) << "call " << i;
+  }
+}
+
+TEST(Writers, NeverCreateAMissingRegistry) {
+  TempAppGroup group;
   group.writeSuite(record({{"refCode", "R"}}));
   SetLastPlayDate("a", 1.0);
+  EXPECT_FALSE(SetInterstitialDate("a", 100, 60));
   EXPECT_EQ(group.readSuite(), Value(record({{"refCode", "R"}})));
+  std::filesystem::remove(group.suitePath());
+  EXPECT_FALSE(SetInterstitialDate("a", 100, 60));
+  EXPECT_FALSE(std::filesystem::exists(group.suitePath()));
 }
 
 // ---- On-fire rotation ------------------------------------------------------------------
@@ -115,7 +144,7 @@ class OnFire : public ::testing::TestWithParam<Rotation> {};
 
 TEST_P(OnFire, ChoosesTheLeastRecentCandidateAndClearsTheCurrentGame) {
   const Rotation& r = GetParam();
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 20; ++i) {
     Registry group(r.games);
     const std::string before = group.readSuiteBytes();
     LogCapture log;
@@ -161,7 +190,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"a", kNext}}, rotationLog("(null)", "a")},
         Rotation{"RecordsThatAreNotDictionariesAreNeverChosen",
                  record({{"bad", numbers({1})}, {"good", dates({9})}}), "x", "good",
-                 {{"good", kNext}}, rotationLog("(null)", "good")}),
+                 {{"good", kNext}}, rotationLog("(null)", "good")},
+        Rotation{"ALatestEntryThatIsNotANumberRanksAfterEveryTime",
+                 record({{"nan", dates({std::nan("")})},
+                         {"text", record({{"InterstitialsDates", Array{Value("x")}}})},
+                         {"late", dates({1e300})}}),
+                 "x", "late", {{"late", kNext}}, rotationLog("(null)", "late")}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -339,8 +373,9 @@ INSTANTIATE_TEST_SUITE_P(
                {{"A", numbers({50})}, {"B", numbers({50})}}},
         Window{"ZeroDurationBlockedByALaterEntry", record({{"A", dates({40})}, {"B", dates({70})}}),
                {"A", 50, 0}, false, {{"A", numbers({50})}, {"B", numbers({70})}}},
-        Window{"WindowStartNotANumberPrunesNothing", record({{"A", dates({0})}, {"B", dates({1})}}),
-               {"A", 100, std::nan("")}, false, {{"A", numbers({0, 100})}, {"B", numbers({1})}}},
+        Window{"EndlessWindowAppendsAndPrunesNothing", record({{"A", dates({0})}, {"B", dates({1})}}),
+               {"A", 100, std::numeric_limits<double>::infinity()}, false,
+               {{"A", numbers({0, 100})}, {"B", numbers({1})}}},
         Window{"StoredTextNeitherBlocksNorSurvives",
                record({{"A", dates({0})},
                        {"B", record({{"InterstitialsDates", Array{Value("200"), Value(40.0)}}})}}),
@@ -389,20 +424,13 @@ TEST(InterstitialWindow, LogsTheCallerThenEachCheckUntilABlockThenEveryPrune) {
   LogCapture firstLog;
   EXPECT_FALSE(SetInterstitialDate("A", 5, 0));
   EXPECT_EQ(firstLog.lines(), Lines{prefix + "Current game inters: (\n    5\n)"});
-}
-
-TEST(InterstitialWindow, MissingRecordOrRegistryAnswersNoAndWritesNothing) {
-  Registry group(record({{"A", Dictionary()}, {"bad", "text"}}));
-  const std::string before = group.readSuiteBytes();
-  LogCapture log;
-  for (const char* key : {"Z", "bad", "\xff\xfe", static_cast<const char*>(nullptr)}) {
-    EXPECT_FALSE(SetInterstitialDate(key, 100, 60));
-  }
-  EXPECT_EQ(group.readSuiteBytes(), before);
-  EXPECT_TRUE(log.lines().empty());
-  std::filesystem::remove(group.suitePath());
-  EXPECT_FALSE(SetInterstitialDate("A", 100, 60));
-  EXPECT_FALSE(std::filesystem::exists(group.suitePath()));
+  // Numbers print as %.16g does.
+  Registry times(record({{"A", dates({1700000000, 0.0001, 1e16, 1712345678.123456})}}));
+  LogCapture timesLog;
+  EXPECT_FALSE(SetInterstitialDate("A", 100000, 0));
+  EXPECT_EQ(timesLog.lines(),
+            Lines{prefix + "Current game inters: (\n    1700000000,\n    0.0001,"
+                           "\n    1e+16,\n    1712345678.123456,\n    100000\n)"});
 }
 
 }  // namespace

@@ -39,32 +39,63 @@ TEST_P(UserIdentity, ReadsTopLevelUserIDOrNothing) {
   EXPECT_EQ(takeText(GetUserID()), GetParam().expected);
 }
 
+// The text in UTF-16 (2-byte units) or UTF-32, in either byte order, with or without a mark.
+std::string wide(std::u32string_view text, unsigned unit, bool bigEndian, bool mark) {
+  std::u32string units = mark ? U"\uFEFF" : U"";
+  for (const char32_t c : text) {
+    if (unit == 2 && c > 0xFFFF) {
+      units += {0xD800 + ((c - 0x10000) >> 10), 0xDC00 + ((c - 0x10000) & 0x3FF)};
+    } else {
+      units += c;
+    }
+  }
+  std::string bytes;
+  for (const char32_t u : units) {
+    for (unsigned i = 0; i < unit; ++i)
+      bytes += static_cast<char>(u >> 8 * (bigEndian ? unit - 1 - i : i));
+  }
+  return bytes;
+}
+
+constexpr std::u32string_view kWideDocument = U"{\"UserID\":\"j\u00fcrgen-\U0001F600\"}";
+
 std::string deeplyNested(int levels) {
   return "{\"a\":" + std::string(levels, '[') + std::string(levels, ']') + ",\"UserID\":\"x\"}";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UserIdentity,
-    ::testing::Values(UserDataCase{"Plain", R"({"UserID":"player-1","other":3})", "player-1"},
-                      UserDataCase{"EmptyString", R"({"UserID":""})", ""},
-                      UserDataCase{"NonAscii", R"({"UserID":"j\u00fcrgen-\ud83d\ude00"})",
-                                   "jürgen-😀"},
-                      UserDataCase{"Missing", R"({"userid":"x"})", std::nullopt},
-                      UserDataCase{"EmptyFile", "", std::nullopt},
-                      UserDataCase{"BareString", R"("player-1")", std::nullopt},
-                      UserDataCase{"BareNumber", "42", std::nullopt},
-                      UserDataCase{"TopLevelArray", R"([{"UserID":"x"}])", std::nullopt},
-                      UserDataCase{"NumberID", R"({"UserID":42})", std::nullopt},
-                      UserDataCase{"NullID", R"({"UserID":null})", std::nullopt},
-                      UserDataCase{"ObjectID", R"({"UserID":{"UserID":"x"}})", std::nullopt},
-                      UserDataCase{"NestedOnly", R"({"profile":{"UserID":"x"}})", std::nullopt},
-                      UserDataCase{"LastDuplicateWins", R"({"UserID":"a","UserID":"b"})", "b"},
-                      UserDataCase{"TrailingGarbage", R"({"UserID":"x"} x)", std::nullopt},
-                      UserDataCase{"Truncated", R"({"UserID":"x")", std::nullopt},
-                      UserDataCase{"InvalidUtf8", "{\"UserID\":\"a\xff\"}", std::nullopt},
-                      UserDataCase{"NestedWithinLimit", deeplyNested(500), "x"},
-                      UserDataCase{"MillionLevels", std::string(1000000, '['), std::nullopt},
-                      UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt}),
+    ::testing::Values(
+        UserDataCase{"Plain", R"({"UserID":"player-1","other":3})", "player-1"},
+        UserDataCase{"EmptyString", R"({"UserID":""})", ""},
+        UserDataCase{"NonAscii", R"({"UserID":"j\u00fcrgen-\ud83d\ude00"})", "jürgen-😀"},
+        UserDataCase{"Missing", R"({"userid":"x"})", std::nullopt},
+        UserDataCase{"EmptyFile", "", std::nullopt},
+        UserDataCase{"BareString", R"("player-1")", std::nullopt},
+        UserDataCase{"BareNumber", "42", std::nullopt},
+        UserDataCase{"TopLevelArray", R"([{"UserID":"x"}])", std::nullopt},
+        UserDataCase{"NumberID", R"({"UserID":42})", std::nullopt},
+        UserDataCase{"NullID", R"({"UserID":null})", std::nullopt},
+        UserDataCase{"ObjectID", R"({"UserID":{"UserID":"x"}})", std::nullopt},
+        UserDataCase{"NestedOnly", R"({"profile":{"UserID":"x"}})", std::nullopt},
+        UserDataCase{"LastDuplicateWins", R"({"UserID":"a","UserID":"b"})", "b"},
+        UserDataCase{"TrailingGarbage", R"({"UserID":"x"} x)", std::nullopt},
+        UserDataCase{"Truncated", R"({"UserID":"x")", std::nullopt},
+        UserDataCase{"InvalidUtf8", "{\"UserID\":\"a\xff\"}", std::nullopt},
+        UserDataCase{"NestedWithinLimit", deeplyNested(500), "x"},
+        UserDataCase{"MillionLevels", std::string(1000000, '['), std::nullopt},
+        UserDataCase{"MillionLevelsObject", deeplyNested(1000000), std::nullopt},
+        UserDataCase{"Utf16LE", wide(kWideDocument, 2, false, false), "jürgen-😀"},
+        UserDataCase{"Utf16BEMarked", wide(kWideDocument, 2, true, true), "jürgen-😀"},
+        UserDataCase{"Utf16LEMarked", wide(kWideDocument, 2, false, true), "jürgen-😀"},
+        UserDataCase{"Utf32BE", wide(kWideDocument, 4, true, false), "jürgen-😀"},
+        UserDataCase{"Utf32LEMarked", wide(kWideDocument, 4, false, true), "jürgen-😀"},
+        UserDataCase{"Utf32BEMarked", wide(kWideDocument, 4, true, true), "jürgen-😀"},
+        UserDataCase{"Utf16LoneSurrogate",
+                     wide(U"{\"UserID\":\"\uD7FF\"}", 2, false, false)
+                         .replace(22, 2, std::string("\x00\xD8", 2)),
+                     std::nullopt},
+        UserDataCase{"Utf16OddLength", wide(kWideDocument, 2, true, false) + "x", std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UserIdentityFile, NoContainerNoFileOrAFolderGivesNull) {

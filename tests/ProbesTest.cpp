@@ -236,7 +236,7 @@ TEST(CanOpenURL, TakesTheTextAsItIs) {
       {"orvotest://h\xC3\xA9", "(null)", false},  // non-ASCII is not URI syntax
       {"//orvotest/x", "//orvotest/x", false},    // a reference without a scheme
       {"orvotest", "orvotest", false},            // a relative path, not a scheme
-      {"", "", false},
+      {"", "(null)", false},
       {"orvotest2://x", "orvotest2://x", false},
       {"orvotes://x", "orvotes://x", false},
   };

@@ -343,9 +343,15 @@ TEST_P(ClosedStandardError, NeitherEndsNorSignalsTheHost) {
   EXPECT_EQ(group.gameField("A", "LastPlayDate"), Value(7.0));
 }
 
+std::string hostName(const ::testing::TestParamInfo<PipeHost>& info) {
+  static constexpr const char* kNames[] = {"DefaultAction", "OwnHandler", "Blocked", "OtherThread"};
+  return kNames[static_cast<int>(info.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Hosts, ClosedStandardError,
                          ::testing::Values(PipeHost::kDefaultAction, PipeHost::kOwnHandler,
-                                           PipeHost::kBlocked, PipeHost::kOtherThread));
+                                           PipeHost::kBlocked, PipeHost::kOtherThread),
+                         hostName);
 
 // ---- A lock that is never released ---------------------------------------------------------
 

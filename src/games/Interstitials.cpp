@@ -1,6 +1,7 @@
 // Interstitial history: each call records one interstitial for the calling game and answers
 // whether another may be shown, from a window of `duration` ending at `value` over the
 // interstitial times of every game of the group.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -102,7 +103,9 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
 bool DataManager::setInterstitialDate(const char* gameKey, double value, double duration) noexcept {
   try {
     const std::optional<std::string_view> caller = orvo::textArgument(gameKey);
-    if (!caller) return false;
+    // A time that is not a number, or a window that ends before it starts, would prune every
+    // game's history to nothing or mute a game for good. An endless window is a window.
+    if (!caller || !std::isfinite(value) || !(duration >= 0)) return false;
     bool answer = false;
     const bool stored = orvo::games::updateRegistry(
         [&](orvo::plist::Dictionary& registry, orvo::log::Lines& lines) {

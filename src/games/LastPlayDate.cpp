@@ -1,3 +1,4 @@
+#include <cmath>
 #include <string>
 
 #include "DataManager.h"
@@ -8,7 +9,8 @@
 void DataManager::setLastPlayDate(const char* gameKey, double value) noexcept {
   try {
     const std::optional<std::string_view> key = orvo::textArgument(gameKey);
-    if (!key) return;
+    // A time that is not a finite number would poison every later use of the record.
+    if (!key || !std::isfinite(value)) return;
     orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry, orvo::log::Lines& log) {
       orvo::plist::Dictionary* record = orvo::games::findRecord(registry, *key);
       if (record == nullptr) return false;

@@ -1,5 +1,6 @@
 // The on-fire rotation: which game is on fire now, and handing the status to the game that
 // showed an interstitial least recently.
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,12 @@ double latestInterstitial(const plist::Dictionary& record) {
   return entryValue(list->back());
 }
 
+// Only a strictly earlier interstitial replaces the candidate met first, and any time beats a
+// latest entry that is not a number: the shuffle alone decides among those.
+bool ranksBefore(double latest, double chosenLatest) {
+  return latest < chosenLatest || (std::isnan(chosenLatest) && !std::isnan(latest));
+}
+
 // Fisher-Yates (Durstenfeld): every order is equally likely, so ties below are broken
 // uniformly at random.
 void shuffle(std::vector<std::string>& keys) {
@@ -61,8 +68,7 @@ std::optional<std::string> chooseNext(const plist::Dictionary& registry,
     const plist::Dictionary* record = findRecord(registry, key);
     if (record == nullptr) continue;
     const double latest = latestInterstitial(*record);
-    // Only a strictly earlier interstitial replaces the first candidate met.
-    if (!chosen || latest < chosenLatest) {
+    if (!chosen || ranksBefore(latest, chosenLatest)) {
       chosen = std::move(key);
       chosenLatest = latest;
     }
@@ -95,7 +101,8 @@ char* DataManager::setNextGameOnFire(const char* gameKey, double value) noexcept
   namespace games = orvo::games;
   namespace log = orvo::log;
   try {
-    if (gameKey == nullptr) return nullptr;
+    // An end that is not a finite number would leave a game on fire for good, or never.
+    if (gameKey == nullptr || !std::isfinite(value)) return nullptr;
     // Text that is not UTF-8 names no game and so excludes none.
     const std::optional<std::string_view> excluded = orvo::textArgument(gameKey);
     std::optional<std::string> chosen;

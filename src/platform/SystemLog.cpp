@@ -7,7 +7,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -156,11 +155,10 @@ void write(const Lines& messages) {
 }
 
 std::string describeNumber(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+  if (std::isnan(value)) return "nan";  // %g would show the sign of a negative NaN
   char buf[32];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  return ec == std::errc() ? std::string(buf, end) : std::string();
+  std::snprintf(buf, sizeof buf, "%.16g", value);
+  return buf;
 }
 
 std::string describeBool(bool value) { return value ? "1" : "0"; }

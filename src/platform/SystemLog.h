@@ -22,7 +22,7 @@ void write(const Lines& messages);
 
 // Renderings of an object placeholder.
 inline constexpr std::string_view kNoObject = "(null)";
-std::string describeNumber(double value);  // shortest form that reads back: 2.5, 10
+std::string describeNumber(double value);  // as %.16g: 2.5, 1700000000, 0.0001, 1e+16
 std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
 std::string describe(const plist::Value& value);
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)

@@ -30,11 +30,10 @@ class ParsedUri {
 }  // namespace
 
 std::optional<Url> parse(std::string_view text) {
-  // The parser wants two valid pointers even for empty text.
-  static constexpr char kEmpty[] = "";
-  const char* first = text.empty() ? kEmpty : text.data();
+  // An empty reference is RFC 3986 syntax, but it names nothing.
+  if (text.empty()) return std::nullopt;
   ParsedUri uri;
-  if (!uri.parse(first, first + text.size())) return std::nullopt;
+  if (!uri.parse(text.data(), text.data() + text.size())) return std::nullopt;
   const UriTextRangeA& scheme = uri.get().scheme;
   Url result{std::string(text), {}};
   if (scheme.first != nullptr && scheme.afterLast != nullptr) {

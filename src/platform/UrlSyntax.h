@@ -14,7 +14,7 @@ struct Url {
 };
 
 // The text parsed as an RFC 3986 URI reference, without trimming or escaping anything; none when
-// it is not that syntax.
+// it is not that syntax, or empty.
 std::optional<Url> parse(std::string_view text);
 
 }  // namespace orvo::url

@@ -1,8 +1,50 @@
 #include "platform/Utf8.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
+#include <optional>
 
 namespace orvo {
+namespace {
+
+struct WideEncoding {
+  std::size_t unit;  // 2 or 4 bytes
+  bool bigEndian;
+  std::size_t markLength;
+};
+
+std::optional<WideEncoding> wideEncodingOf(const std::vector<std::uint8_t>& b) {
+  const auto startsWith = [&](std::initializer_list<std::uint8_t> prefix) {
+    return b.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), b.begin());
+  };
+  if (startsWith({0x00, 0x00, 0xFE, 0xFF})) return WideEncoding{4, true, 4};
+  if (startsWith({0xFF, 0xFE, 0x00, 0x00})) return WideEncoding{4, false, 4};
+  if (startsWith({0xFE, 0xFF})) return WideEncoding{2, true, 2};
+  if (startsWith({0xFF, 0xFE})) return WideEncoding{2, false, 2};
+  if (b.size() < 4) return std::nullopt;
+  const bool z0 = b[0] == 0, z1 = b[1] == 0, z2 = b[2] == 0, z3 = b[3] == 0;
+  if (z0 && z1 && z2 && !z3) return WideEncoding{4, true, 0};
+  if (!z0 && z1 && z2 && z3) return WideEncoding{4, false, 0};
+  if (z0 && !z1 && z2 && !z3) return WideEncoding{2, true, 0};
+  if (!z0 && z1 && !z2 && z3) return WideEncoding{2, false, 0};
+  return std::nullopt;
+}
+
+void appendUtf8(std::vector<std::uint8_t>& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<std::uint8_t>(c));
+    return;
+  }
+  static constexpr std::uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out.push_back(static_cast<std::uint8_t>(kLead[extra] | (c >> (6 * extra))));
+  for (int i = extra - 1; i >= 0; --i) {
+    out.push_back(static_cast<std::uint8_t>(0x80 | ((c >> (6 * i)) & 0x3F)));
+  }
+}
+
+}  // namespace
 
 bool isValidUtf8(std::string_view text) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -35,6 +77,36 @@ bool isValidUtf8(std::string_view text) {
     }
     p += extra + 1;
   }
+  return true;
+}
+
+bool jsonTextToUtf8(std::vector<std::uint8_t>& bytes) {
+  const std::optional<WideEncoding> encoding = wideEncodingOf(bytes);
+  if (!encoding) return true;
+  const auto [unit, bigEndian, start] = *encoding;
+  if ((bytes.size() - start) % unit != 0) return false;
+  const auto unitAt = [&, unit = unit, bigEndian = bigEndian](std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < unit; ++i) {
+      value = value << 8 | bytes[at + (bigEndian ? i : unit - 1 - i)];
+    }
+    return value;
+  };
+  std::vector<std::uint8_t> utf8;
+  utf8.reserve(bytes.size());
+  for (std::size_t at = start; at < bytes.size(); at += unit) {
+    std::uint32_t c = unitAt(at);
+    if (unit == 2 && c >= 0xD800 && c <= 0xDBFF && at + 2 < bytes.size()) {
+      const std::uint32_t low = unitAt(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      at += 2;
+    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+      return false;  // a lone surrogate, or beyond Unicode
+    }
+    appendUtf8(utf8, c);
+  }
+  bytes = std::move(utf8);
   return true;
 }
 

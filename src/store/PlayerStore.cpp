@@ -1,9 +1,12 @@
 // The player-level entries of the store: identity, referral code and the event log.
 #include <nlohmann/json.hpp>
+
+#include <cmath>
 #include <string>
 
 #include "DataManager.h"
 #include "bridge/Text.h"
+#include "platform/Utf8.h"
 #include "store/AppGroupStore.h"
 
 namespace orvo::store {
@@ -71,8 +74,10 @@ class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {
 std::optional<std::string> readUserID() {
   const std::optional<fs::Path> groupContainer = container();
   if (!groupContainer) return std::nullopt;
-  const fs::FileContent content = fs::readFile(*groupContainer / kUserDataFile);
-  if (content.status != fs::FileContent::Status::kRead) return std::nullopt;
+  fs::FileContent content = fs::readFile(*groupContainer / kUserDataFile);
+  if (content.status != fs::FileContent::Status::kRead || !jsonTextToUtf8(content.bytes)) {
+    return std::nullopt;
+  }
   UserIDFinder finder;
   if (!nlohmann::json::sax_parse(content.bytes.begin(), content.bytes.end(), &finder)) {
     return std::nullopt;
@@ -105,6 +110,7 @@ char* DataManager::getRefCode() noexcept {
 }
 
 void DataManager::setEventDate(double eventDate) noexcept {
+  if (!std::isfinite(eventDate)) return;  // no event happens at a time that is not a number
   try {
     orvo::store::updateSuite([eventDate](orvo::DefaultsSuite& suite) {
       const orvo::plist::Array* stored = suite.arrayForKey(orvo::store::kEventsDatesKey);
