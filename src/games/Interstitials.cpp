@@ -29,21 +29,20 @@ bool hasEntryInsideWindow(const plist::Array& list, double windowStart) {
   return false;
 }
 
-// The entries at or after the window start, in their order; the stored numbers themselves.
-plist::Array entriesInWindow(const plist::Array& list, double windowStart) {
-  plist::Array kept;
-  for (const plist::Value& entry : list) {
-    if (entryValue(entry) >= windowStart) kept.push_back(entry);
-  }
-  return kept;
+// Keeps the entries at or after the window start, in their order; the stored numbers themselves.
+void keepEntriesInWindow(plist::Array& list, double windowStart) {
+  std::erase_if(list, [windowStart](const plist::Value& entry) {
+    return !(entryValue(entry) >= windowStart);
+  });
 }
 
 // Every other game is checked until the first that holds an entry inside the window.
-bool noOtherGameInWindow(const plist::Dictionary& registry, const std::vector<std::string>& keys,
-                         std::string_view caller, double windowStart, log::Lines& lines) {
-  for (const std::string& key : keys) {
+bool noOtherGameInWindow(const plist::Dictionary& registry,
+                         const std::vector<std::string_view>& keys, std::string_view caller,
+                         double windowStart, log::Lines& lines) {
+  for (const std::string_view key : keys) {
     if (key == caller) continue;
-    lines.push_back("--> setInterstitialDate > Check inters for game: " + key);
+    lines.push_back(std::string("--> setInterstitialDate > Check inters for game: ").append(key));
     const plist::Dictionary* record = findRecord(registry, key);
     const plist::Array* list = record ? interstitials(*record) : nullptr;
     const bool isContainsDates = list != nullptr && hasEntryInsideWindow(*list, windowStart);
@@ -56,17 +55,15 @@ bool noOtherGameInWindow(const plist::Dictionary& registry, const std::vector<st
 
 // Trims every game's list, the caller's included, to the window. A record without a list
 // gains an empty one; a record or list the module cannot read is left as it is.
-void pruneAll(plist::Dictionary& registry, const std::vector<std::string>& keys, double windowStart,
-              log::Lines& lines) {
-  for (const std::string& key : keys) {
+void pruneAll(plist::Dictionary& registry, const std::vector<std::string_view>& keys,
+              double windowStart, log::Lines& lines) {
+  for (const std::string_view key : keys) {
     plist::Dictionary* record = findRecord(registry, key);
-    if (record == nullptr) continue;
-    const plist::Array* list = interstitials(*record);
+    plist::Array* list = record ? interstitialsInPlace(*record) : nullptr;
     if (list == nullptr) continue;
-    plist::Array kept = entriesInWindow(*list, windowStart);
+    keepEntriesInWindow(*list, windowStart);
     lines.push_back("--> setInterstitialDate > Delete inters for game > Inters: " +
-                    log::describe(plist::Value(kept)));
-    record->set(std::string(kInterstitialsDatesKey), std::move(kept));
+                    log::describe(*list));
   }
 }
 
@@ -76,22 +73,23 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
   if (record == nullptr) return false;
 
   // A list field holding something else is replaced, as the append could not keep it.
-  const plist::Array* stored = interstitials(*record);
-  plist::Array list = stored ? *stored : plist::Array();
-  list.emplace_back(value);
-  lines.push_back("--> setInterstitialDate > Current game inters: " +
-                  log::describe(plist::Value(list)));
+  plist::Array* list = interstitialsInPlace(*record);
+  if (list == nullptr) {
+    record->set(std::string(kInterstitialsDatesKey), plist::Array());
+    list = interstitialsInPlace(*record);
+  }
+  list->emplace_back(value);
+  lines.push_back("--> setInterstitialDate > Current game inters: " + log::describe(*list));
   const double windowStart = value - duration;
-  const bool beforeWindow = oldestIsBeforeWindow(list, windowStart);
-  record->set(std::string(kInterstitialsDatesKey), std::move(list));
-  if (!beforeWindow) {
+  if (!oldestIsBeforeWindow(*list, windowStart)) {
     answer = false;
     return true;
   }
 
-  std::vector<std::string> keys;
+  // The registry gains and loses no key here, so views of its keys stay valid.
+  std::vector<std::string_view> keys;
   keys.reserve(registry.size());
-  for (const auto& entry : registry) keys.push_back(entry.first);
+  for (const auto& entry : registry) keys.emplace_back(entry.first);
   answer = noOtherGameInWindow(registry, keys, caller, windowStart, lines);
   pruneAll(registry, keys, windowStart, lines);
   return true;

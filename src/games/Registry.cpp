@@ -23,12 +23,10 @@ bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& 
 bool updateRegistry(const RegistryChange& change) {
   log::Lines lines;
   const bool stored = store::updateSuite([&](DefaultsSuite& suite) {
-    const plist::Dictionary* stored = suite.dictionaryForKey(kGamesKey);
-    if (stored == nullptr) return false;
-    plist::Dictionary registry = *stored;
-    if (!change(registry, lines)) return false;
-    suite.setValue(kGamesKey, std::move(registry));
-    return true;
+    // The handle's registry is the call's own copy: changed in place, and written back whole.
+    plist::Value* registry = suite.editObject(kGamesKey);
+    return registry != nullptr && registry->is<plist::Dictionary>() &&
+           change(*registry->as<plist::Dictionary>(), lines);
   });
   log::write(lines);
   return stored;
@@ -54,6 +52,13 @@ const plist::Array* interstitials(const plist::Dictionary& record) {
   const plist::Value* value = record.find(kInterstitialsDatesKey);
   if (value == nullptr) return &kNoInterstitials;
   return value->as<plist::Array>();
+}
+
+plist::Array* interstitialsInPlace(plist::Dictionary& record) {
+  if (record.find(kInterstitialsDatesKey) == nullptr) {
+    record.set(std::string(kInterstitialsDatesKey), plist::Array());
+  }
+  return record.find(kInterstitialsDatesKey)->as<plist::Array>();
 }
 
 double entryValue(const plist::Value& entry) {

@@ -42,6 +42,10 @@ double numberField(const plist::Dictionary& record, std::string_view field);
 // than a list.
 const plist::Array* interstitials(const plist::Dictionary& record);
 
+// The same list, to change in place; a record without one gains an empty list first. None when
+// the field holds something other than a list.
+plist::Array* interstitialsInPlace(plist::Dictionary& record);
+
 // An entry of an interstitial list as a double; NaN when it is not a number.
 double entryValue(const plist::Value& entry);
 

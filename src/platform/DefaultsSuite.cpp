@@ -60,6 +60,12 @@ const plist::Dictionary* DefaultsSuite::dictionaryForKey(std::string_view key) c
   return value == nullptr ? nullptr : value->as<plist::Dictionary>();
 }
 
+plist::Value* DefaultsSuite::editObject(std::string_view key) {
+  plist::Value* value = root_.as<plist::Dictionary>()->find(key);
+  changed_ = changed_ || value != nullptr;
+  return value;
+}
+
 void DefaultsSuite::setObject(std::string_view key, plist::Value value) {
   root_.as<plist::Dictionary>()->set(std::string(key), std::move(value));
   changed_ = true;

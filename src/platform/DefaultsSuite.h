@@ -39,6 +39,10 @@ class DefaultsSuite {
   const plist::Array* arrayForKey(std::string_view key) const;
   const plist::Dictionary* dictionaryForKey(std::string_view key) const;
 
+  // The value under the key, to change in place in this handle: an update owns its one copy of
+  // the suite and need not copy a value to change it. The update writes it out. None when absent.
+  plist::Value* editObject(std::string_view key);
+
   // Replace the value under the key, in this handle; the update writes it out.
   void setObject(std::string_view key, plist::Value value);
   void setValue(std::string_view key, plist::Value value) { setObject(key, std::move(value)); }

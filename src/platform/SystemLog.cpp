@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -71,6 +72,19 @@ void writeToStandardError(std::string_view text) {
   }
 }
 
+// As %.16g prints it, the platform's own number description; to_chars with that format and
+// precision gives the very same text, without printf's parsing and locale.
+void appendNumber(std::string& out, double value) {
+  if (std::isnan(value)) {
+    out += "nan";  // %g would show the sign of a negative NaN
+    return;
+  }
+  char buf[32];
+  const auto [end, error] =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 16);
+  out.append(buf, error == std::errc() ? end : buf);
+}
+
 void appendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(level) * 4, ' ');
 }
@@ -81,7 +95,7 @@ struct Describer {
   std::string& out;
   int level;
   void operator()(const std::string& s) const { out += s; }
-  void operator()(double d) const { out += describeNumber(d); }
+  void operator()(double d) const { appendNumber(out, d); }
   void operator()(const plist::Integer& i) const {
     out += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
   }
@@ -90,7 +104,7 @@ struct Describer {
     // Seconds since 2001 shown as a UTC calendar time.
     const double unixSeconds = std::floor(d.secondsSince2001) + 978307200.0;
     if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) {
-      out += describeNumber(d.secondsSince2001);
+      appendNumber(out, d.secondsSince2001);
       return;
     }
     const time_t t = static_cast<time_t>(unixSeconds);
@@ -155,10 +169,9 @@ void write(const Lines& messages) {
 }
 
 std::string describeNumber(double value) {
-  if (std::isnan(value)) return "nan";  // %g would show the sign of a negative NaN
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.16g", value);
-  return buf;
+  std::string out;
+  appendNumber(out, value);
+  return out;
 }
 
 std::string describeBool(bool value) { return value ? "1" : "0"; }
@@ -166,6 +179,12 @@ std::string describeBool(bool value) { return value ? "1" : "0"; }
 std::string describe(const plist::Value& value) {
   std::string out;
   describeInto(out, value, 0);
+  return out;
+}
+
+std::string describe(const plist::Array& list) {
+  std::string out;
+  Describer{out, 0}(list);
   return out;
 }
 

@@ -25,6 +25,7 @@ inline constexpr std::string_view kNoObject = "(null)";
 std::string describeNumber(double value);  // as %.16g: 2.5, 1700000000, 0.0001, 1e+16
 std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
 std::string describe(const plist::Value& value);
+std::string describe(const plist::Array& list);
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)
 
 // A double with six decimals, as a fixed-point placeholder prints it.

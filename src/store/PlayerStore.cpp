@@ -113,10 +113,13 @@ void DataManager::setEventDate(double eventDate) noexcept {
   if (!std::isfinite(eventDate)) return;  // no event happens at a time that is not a number
   try {
     orvo::store::updateSuite([eventDate](orvo::DefaultsSuite& suite) {
-      const orvo::plist::Array* stored = suite.arrayForKey(orvo::store::kEventsDatesKey);
-      orvo::plist::Array events = stored ? *stored : orvo::plist::Array();
-      events.emplace_back(eventDate);
-      suite.setObject(orvo::store::kEventsDatesKey, std::move(events));
+      // Appended in place; a value that is not a list is replaced by one.
+      orvo::plist::Value* stored = suite.editObject(orvo::store::kEventsDatesKey);
+      if (orvo::plist::Array* events = stored ? stored->as<orvo::plist::Array>() : nullptr) {
+        events->emplace_back(eventDate);
+      } else {
+        suite.setObject(orvo::store::kEventsDatesKey, orvo::plist::Array{eventDate});
+      }
       return true;
     });
   } catch (...) {
