@@ -194,8 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         HostileState{"SuiteIsAFolder", Place::kSuite, Thing::kFolder, false},
         HostileState{"SuiteIsAFifo", Place::kSuite, Thing::kFifo, false},
         HostileState{"PreferencesIsAFile", Place::kPreferences, Thing::kFile, false},
-        HostileState{"LockIsALinkElsewhere", Place::kLock, Thing::kLinkElsewhere, true},
-        HostileState{"LockIsAFifo", Place::kLock, Thing::kFifo, true}),
+        HostileState{"LockIsALinkElsewhere", Place::kLock, Thing::kLinkElsewhere, true}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -1,28 +1,38 @@
 #include "platform/DefaultsSuite.h"
 
+#include <errno.h>
+
 #include <string>
 
 namespace orvo {
 namespace {
 
-const fs::Path kPreferencesFolder = fs::Path("Library") / "Preferences";
+constexpr std::string_view kPreferencesFolder = "Library/Preferences";
 
-fs::Path suiteFile(const fs::Path& container, std::string_view name) {
-  return container / kPreferencesFolder / (std::string(name) + ".plist");
+fs::FileName suiteFile(const fs::FileName& container, std::string_view name) {
+  return fs::FileName(container)
+      .append("/")
+      .append(kPreferencesFolder)
+      .append("/")
+      .append(name)
+      .append(".plist");
 }
 
 }  // namespace
 
 std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
-  const std::optional<fs::Path> container = fs::appGroupContainer(name);
+  const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
   if (!container) return std::nullopt;
-  return read(suiteFile(*container, name));
+  return read(*container, suiteFile(*container, name));
 }
 
-std::optional<DefaultsSuite> DefaultsSuite::read(const fs::Path& file) {
+std::optional<DefaultsSuite> DefaultsSuite::read(const fs::FileName& container,
+                                                 const fs::FileName& file) {
   fs::FileContent content = fs::readFile(file);
   switch (content.status) {
     case fs::FileContent::Status::kMissing:
+      // No file is an empty suite; no container is no suite at all.
+      if (!fs::isDirectory(container)) return std::nullopt;
       return DefaultsSuite(file, plist::Dictionary(), std::nullopt);
     case fs::FileContent::Status::kFailed:
       return std::nullopt;
@@ -36,13 +46,21 @@ std::optional<DefaultsSuite> DefaultsSuite::read(const fs::Path& file) {
 
 bool DefaultsSuite::update(std::string_view name,
                            const std::function<bool(DefaultsSuite&)>& change) {
-  const std::optional<fs::Path> container = fs::appGroupContainer(name);
-  if (!container || !fs::createDirectoriesBelow(*container, kPreferencesFolder)) return false;
-  const fs::Path file = suiteFile(*container, name);
-  const std::optional<fs::ExclusiveLock> lock =
-      fs::ExclusiveLock::acquire(fs::Path(file).concat(".lock"), kLockPatience);
+  const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
+  if (!container) return false;
+  const fs::FileName file = suiteFile(*container, name);
+  const fs::FileName lockFile = file + ".lock";
+  const std::optional<fs::ExclusiveLock> lock = [&]() -> std::optional<fs::ExclusiveLock> {
+    std::optional<fs::ExclusiveLock> first = fs::ExclusiveLock::acquire(lockFile, kLockPatience);
+    // The folder of the suite is made on the first update, in a container that exists.
+    if (first || errno != ENOENT || !fs::isDirectory(*container) ||
+        !fs::createDirectoriesBelow(*container, kPreferencesFolder)) {
+      return first;
+    }
+    return fs::ExclusiveLock::acquire(lockFile, kLockPatience);
+  }();
   if (!lock) return false;
-  std::optional<DefaultsSuite> suite = read(file);
+  std::optional<DefaultsSuite> suite = read(*container, file);
   return suite && change(*suite) && suite->synchronize();
 }
 

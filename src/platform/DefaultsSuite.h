@@ -52,12 +52,12 @@ class DefaultsSuite {
   bool synchronize();
 
  private:
-  DefaultsSuite(fs::Path file, plist::Value root, std::optional<mode_t> permissions)
+  DefaultsSuite(fs::FileName file, plist::Value root, std::optional<mode_t> permissions)
       : file_(std::move(file)), root_(std::move(root)), permissions_(permissions) {}
-  static std::optional<DefaultsSuite> read(const fs::Path& file);
+  static std::optional<DefaultsSuite> read(const fs::FileName& container, const fs::FileName& file);
   const plist::Dictionary& values() const { return *root_.as<plist::Dictionary>(); }
 
-  fs::Path file_;
+  fs::FileName file_;
   plist::Value root_;                  // always a dictionary
   std::optional<mode_t> permissions_;  // those of the file read; none when it was missing
   bool changed_ = false;

@@ -45,7 +45,11 @@ class Descriptor {
  public:
   explicit Descriptor(int fd = -1) : fd_(fd) {}
   Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&&) = delete;
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    close();
+    fd_ = std::exchange(other.fd_, -1);
+    return *this;
+  }
   ~Descriptor() { close(); }
   int get() const { return fd_; }
   int release() { return std::exchange(fd_, -1); }
@@ -63,7 +67,7 @@ class Descriptor {
   int fd_;
 };
 
-Descriptor openFile(const Path& path, int flags, mode_t mode = 0) {
+Descriptor openFile(const FileName& path, int flags, mode_t mode = 0) {
   return Descriptor(sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
 }
 
@@ -80,12 +84,12 @@ bool syncDescriptor(int fd) {
   return sys("fsync", [fd] { return ::fsync(fd); }) == 0;
 }
 
-bool syncDirectory(const Path& dir) {
+bool syncDirectory(const FileName& dir) {
   Descriptor d = openFile(dir, O_RDONLY | O_DIRECTORY);
   return d.valid() && syncDescriptor(d.get()) && d.close();
 }
 
-bool removeIfPresent(const Path& path) {
+bool removeIfPresent(const FileName& path) {
   return sys("unlink", [&] { return ::unlink(path.c_str()); }) == 0 || errno == ENOENT;
 }
 
@@ -104,13 +108,15 @@ bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
     if (n < 0) return false;
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
+    // The whole file as it was opened: the module replaces files, it never grows one in place.
+    if (filled == expected) break;
   }
   if (filled > kMaxFileSize) return false;
   bytes.resize(filled);
   return true;
 }
 
-Descriptor openLockFile(const Path& lockFile) {
+Descriptor openLockFile(const FileName& lockFile) {
   // Non-blocking, so that a FIFO planted under the name cannot stall the open.
   constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
   Descriptor fd = openFile(lockFile, O_RDWR | O_CREAT | kFlags, 0666);
@@ -124,27 +130,33 @@ Descriptor openLockFile(const Path& lockFile) {
 
 void setFaultHook(FaultHook hook) noexcept { faultHook.store(hook, std::memory_order_relaxed); }
 
-std::optional<Path> appGroupContainer(std::string_view groupIdentifier) {
+std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier) {
   if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos)
     return std::nullopt;
-  Path base;
+  FileName base;
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg != nullptr && xdg[0] == '/') {
     base = xdg;
   } else {
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] != '/') return std::nullopt;
-    base = Path(home) / ".local" / "share";
+    base = std::string(home) + "/.local/share";
   }
-  Path container = base / "app-groups" / std::string(groupIdentifier);
+  return base.append("/app-groups/").append(groupIdentifier);
+}
+
+bool isDirectory(const FileName& path) {
   struct stat st {};
-  if (sys("stat", [&] { return ::stat(container.c_str(), &st); }) != 0 || !S_ISDIR(st.st_mode)) {
-    return std::nullopt;
-  }
+  return sys("stat", [&] { return ::stat(path.c_str(), &st); }) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<FileName> appGroupContainer(std::string_view groupIdentifier) {
+  std::optional<FileName> container = appGroupContainerPath(groupIdentifier);
+  if (!container || !isDirectory(*container)) return std::nullopt;
   return container;
 }
 
-FileContent readFile(const Path& path) {
+FileContent readFile(const FileName& path) {
   FileContent content;
   Descriptor fd = openFile(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
   if (!fd.valid()) {
@@ -163,14 +175,19 @@ FileContent readFile(const Path& path) {
   return content;
 }
 
-bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes,
+bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> permissions) {
   if (bytes.size() > kMaxFileSize) return false;
-  const Path dir = target.parent_path();
+  const std::size_t slash = target.rfind('/');
+  const FileName dir = slash == FileName::npos ? "." : target.substr(0, slash);
   // A hidden name beside the target, so that the rename stays within one file system.
-  const Path temp = dir / ("." + target.filename().string() + ".tmp");
-  if (!removeIfPresent(temp)) return false;
-  Descriptor fd = openFile(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+  const FileName temp = dir + "/." + target.substr(slash + 1) + ".tmp";
+  // What a killed writer left is taken over; anything else under the name (a link, a FIFO, a
+  // folder) is removed first.
+  Descriptor fd = openFile(temp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (!fd.valid() && errno != ENOENT && removeIfPresent(temp)) {
+    fd = openFile(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0666);
+  }
   if (!fd.valid()) return false;
   const bool replaced =
       (!permissions ||
@@ -186,28 +203,24 @@ bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> byt
   return syncDirectory(dir);
 }
 
-bool createDirectoriesBelow(const Path& existingBase, const Path& relative) {
-  Path current = existingBase;
-  for (const Path& part : relative) {
-    current /= part;
+bool createDirectoriesBelow(const FileName& existingBase, std::string_view relative) {
+  FileName current = existingBase;
+  while (!relative.empty()) {
+    const std::size_t slash = relative.find('/');
+    current.append("/").append(relative.substr(0, slash));
+    relative.remove_prefix(slash == std::string_view::npos ? relative.size() : slash + 1);
     if (sys("mkdir", [&] { return ::mkdir(current.c_str(), 0777); }) == 0) continue;
-    if (errno != EEXIST) return false;
-    struct stat st {};
-    if (sys("stat", [&] { return ::stat(current.c_str(), &st); }) != 0 || !S_ISDIR(st.st_mode)) {
-      return false;
-    }
+    if (errno != EEXIST || !isDirectory(current)) return false;
   }
   return true;
 }
 
-std::optional<ExclusiveLock> ExclusiveLock::acquire(const Path& lockFile,
+std::optional<ExclusiveLock> ExclusiveLock::acquire(const FileName& lockFile,
                                                     std::chrono::milliseconds patience) {
+  // Whatever the name holds is locked as it is: a FIFO is opened without waiting and locks as
+  // well as a file; a folder or a link is refused by the open.
   Descriptor fd = openLockFile(lockFile);
-  struct stat st {};
-  if (!fd.valid() || sys("fstat", [&] { return ::fstat(fd.get(), &st); }) != 0 ||
-      !S_ISREG(st.st_mode)) {
-    return std::nullopt;
-  }
+  if (!fd.valid()) return std::nullopt;
   // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
   using Clock = std::chrono::steady_clock;
   const Clock::time_point deadline = Clock::now() + patience;

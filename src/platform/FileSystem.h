@@ -14,21 +14,32 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 namespace orvo::fs {
 
 using Path = std::filesystem::path;
+// The store's own files are named by plain strings: a path object parses every name it is
+// made of, which costs more than the rest of a small read.
+using FileName = std::string;
 
 // Largest file the module reads or writes; a hostile store costs bounded memory, and the module
 // never writes a file that it would then refuse to read.
 inline constexpr std::size_t kMaxFileSize = 64u << 20;
 
-// The group's shared directory: $XDG_DATA_HOME/app-groups/<identifier>, with ~/.local/share
-// when XDG_DATA_HOME is unset, empty or relative. None when that directory does not exist or
-// cannot be examined: the games' installer creates it, never the module.
-std::optional<Path> appGroupContainer(std::string_view groupIdentifier);
+// Where the group's shared directory lies: $XDG_DATA_HOME/app-groups/<identifier>, with
+// ~/.local/share when XDG_DATA_HOME is unset, empty or relative. None when neither names a base
+// folder or the identifier is not one path component. It exists only once the games' installer
+// has made it: the module never creates it.
+std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier);
+
+// Whether a directory is at the path; no when it cannot be examined either.
+bool isDirectory(const FileName& path);
+
+// The group's shared directory, when it exists.
+std::optional<FileName> appGroupContainer(std::string_view groupIdentifier);
 
 // What reading a whole file found.
 struct FileContent {
@@ -41,18 +52,19 @@ struct FileContent {
   std::vector<std::uint8_t> bytes;
   mode_t permissions = 0;  // the file's permission bits, when read
 };
-FileContent readFile(const Path& path);
+FileContent readFile(const FileName& path);
 
 // Replaces the file with the given bytes so that a reader sees either the old or the new
 // content, never a mix, and the new content survives a crash once this returns true. The new
 // file gets `permissions`, or 0666 less the umask when none. On false the target is unchanged
 // and no temporary file is left. Writers of one target must be serialised (the temporary file
 // has a fixed name beside the target, which also removes the leftover of a killed writer).
-bool replaceFileAtomically(const Path& target, std::span<const std::uint8_t> bytes,
+bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
                            std::optional<mode_t> permissions);
 
-// Creates the directory and its missing parents below `existingBase`, which must exist.
-bool createDirectoriesBelow(const Path& existingBase, const Path& relative);
+// Creates the folders of `relative` ("a/b") that are missing below `existingBase`, which must
+// exist.
+bool createDirectoriesBelow(const FileName& existingBase, std::string_view relative);
 
 // An exclusive flock on a lock file, held until destruction. Each lock opens its own
 // descriptor, so it also excludes other threads of the same process.
@@ -60,8 +72,8 @@ class ExclusiveLock {
  public:
   // Waits at most `patience` for the lock. The lock file is created when missing, never
   // followed through a symbolic link, and opened read-only where it is not writable. None
-  // when it cannot be opened, is not a regular file, or the wait ran out.
-  static std::optional<ExclusiveLock> acquire(const Path& lockFile,
+  // when it cannot be opened (errno ENOENT when its folder is missing) or the wait ran out.
+  static std::optional<ExclusiveLock> acquire(const FileName& lockFile,
                                               std::chrono::milliseconds patience);
   ExclusiveLock(ExclusiveLock&& other) noexcept;
   ExclusiveLock& operator=(ExclusiveLock&&) = delete;

@@ -7,6 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -15,6 +16,28 @@
 
 namespace orvo::log {
 namespace {
+
+// The process and thread ids of the prefix, asked once per thread and again after a fork, when
+// the child's only thread has ids of its own.
+std::atomic<unsigned> forkGeneration{0};
+
+struct Ids {
+  unsigned generation = ~0u;
+  long pid = 0;
+  long tid = 0;
+};
+
+const Ids& ids() {
+  static const bool counting = [] {
+    return pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); }) == 0;
+  }();
+  thread_local Ids cached;
+  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
+  if (!counting || cached.generation != generation) {
+    cached = {generation, static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid))};
+  }
+  return cached;
+}
 
 std::string prefix() {
   timeval now{};
@@ -25,22 +48,25 @@ std::string prefix() {
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   char head[320];
   std::snprintf(head, sizeof head, "%s.%03ld %s[%ld:%ld] ", stamp,
-                static_cast<long>(now.tv_usec / 1000), program_invocation_short_name,
-                static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)));
+                static_cast<long>(now.tv_usec / 1000), program_invocation_short_name, ids().pid,
+                ids().tid);
   return head;
 }
 
 // A write to a pipe without a reader raises SIGPIPE, whose default action would end the host.
 // The signal is blocked in this thread around the write, and one that the write raised is
 // taken back before the host's mask is restored; one already pending is left for the host.
+// Only a host that blocks SIGPIPE itself can have one pending: an unblocked one is delivered.
 class SigpipeSuppressed {
  public:
   SigpipeSuppressed() {
     sigemptyset(&pipe_);
     sigaddset(&pipe_, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
-    sigset_t pending;
-    wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    if (sigismember(&saved_, SIGPIPE) == 1) {
+      sigset_t pending;
+      wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+    }
   }
   ~SigpipeSuppressed() {
     if (raised_ && !wasPending_) {

@@ -25,7 +25,10 @@ inline bool updateSuite(const std::function<bool(DefaultsSuite&)>& change) {
   return DefaultsSuite::update(kAppGroupIdentifier, change);
 }
 
-inline std::optional<fs::Path> container() { return fs::appGroupContainer(kAppGroupIdentifier); }
+// Where the group's container lies; whether it exists shows when a file in it is read.
+inline std::optional<fs::FileName> container() {
+  return fs::appGroupContainerPath(kAppGroupIdentifier);
+}
 
 }  // namespace orvo::store
 

@@ -1,7 +1,6 @@
 // The player-level entries of the store: identity, referral code and the event log.
-#include <nlohmann/json.hpp>
-
 #include <cmath>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "DataManager.h"
@@ -72,9 +71,9 @@ class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {
 };
 
 std::optional<std::string> readUserID() {
-  const std::optional<fs::Path> groupContainer = container();
+  const std::optional<fs::FileName> groupContainer = container();
   if (!groupContainer) return std::nullopt;
-  fs::FileContent content = fs::readFile(*groupContainer / kUserDataFile);
+  fs::FileContent content = fs::readFile(*groupContainer + "/" + std::string(kUserDataFile));
   if (content.status != fs::FileContent::Status::kRead || !jsonTextToUtf8(content.bytes)) {
     return std::nullopt;
   }
