@@ -42,12 +42,12 @@ bool noOtherGameInWindow(const plist::Dictionary& registry,
                          double windowStart, log::Lines& lines) {
   for (const std::string_view key : keys) {
     if (key == caller) continue;
-    lines.push_back(std::string("--> setInterstitialDate > Check inters for game: ").append(key));
+    lines.add("--> setInterstitialDate > Check inters for game: ").append(key);
     const plist::Dictionary* record = findRecord(registry, key);
     const plist::Array* list = record ? interstitials(*record) : nullptr;
     const bool isContainsDates = list != nullptr && hasEntryInsideWindow(*list, windowStart);
-    lines.push_back("--> setInterstitialDate > Check inters for game > isContainsDates: " +
-                    log::describeBool(isContainsDates));
+    lines.add("--> setInterstitialDate > Check inters for game > isContainsDates: ")
+        .append(log::describeBool(isContainsDates));
     if (isContainsDates) return false;
   }
   return true;
@@ -62,8 +62,8 @@ void pruneAll(plist::Dictionary& registry, const std::vector<std::string_view>& 
     plist::Array* list = record ? interstitialsInPlace(*record) : nullptr;
     if (list == nullptr) continue;
     keepEntriesInWindow(*list, windowStart);
-    lines.push_back("--> setInterstitialDate > Delete inters for game > Inters: " +
-                    log::describe(*list));
+    log::appendDescription(lines.add("--> setInterstitialDate > Delete inters for game > Inters: "),
+                           *list);
   }
 }
 
@@ -79,7 +79,7 @@ bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, do
     list = interstitialsInPlace(*record);
   }
   list->emplace_back(value);
-  lines.push_back("--> setInterstitialDate > Current game inters: " + log::describe(*list));
+  log::appendDescription(lines.add("--> setInterstitialDate > Current game inters: "), *list);
   const double windowStart = value - duration;
   if (!oldestIsBeforeWindow(*list, windowStart)) {
     answer = false;

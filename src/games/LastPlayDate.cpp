@@ -15,7 +15,7 @@ void DataManager::setLastPlayDate(const char* gameKey, double value) noexcept {
       orvo::plist::Dictionary* record = orvo::games::findRecord(registry, *key);
       if (record == nullptr) return false;
       record->set(std::string(orvo::games::kLastPlayDateKey), value);
-      log.push_back("--> setLastPlayDate : " + orvo::log::fixed6(value));
+      log.add("--> setLastPlayDate : ").append(orvo::log::fixed6(value));
       return true;
     });
   } catch (...) {

@@ -46,9 +46,10 @@ bool ranksBefore(double latest, double chosenLatest) {
 
 // Fisher-Yates (Durstenfeld): every order is equally likely, so ties below are broken
 // uniformly at random.
-void shuffle(std::vector<std::string>& keys) {
+void shuffle(std::vector<std::string_view>& keys) {
+  RandomDraws draws(keys.size());
   for (std::size_t n = keys.size(); n > 1; --n) {
-    const std::size_t j = randomBelow(static_cast<std::uint32_t>(n));
+    const std::size_t j = draws.below(static_cast<std::uint32_t>(n));
     std::swap(keys[n - 1], keys[j]);
   }
 }
@@ -56,24 +57,24 @@ void shuffle(std::vector<std::string>& keys) {
 std::optional<std::string> chooseNext(const plist::Dictionary& registry,
                                       const std::optional<std::string_view>& excluded,
                                       const std::optional<std::string>& current) {
-  std::vector<std::string> keys;
+  std::vector<std::string_view> keys;
   keys.reserve(registry.size());
-  for (const auto& entry : registry) keys.push_back(entry.first);
+  for (const auto& entry : registry) keys.emplace_back(entry.first);
   shuffle(keys);
-  std::optional<std::string> chosen;
+  std::optional<std::string_view> chosen;
   double chosenLatest = 0;
-  for (std::string& key : keys) {
+  for (const std::string_view key : keys) {
     if ((excluded && key == *excluded) || (current && key == *current)) continue;
     // A record that is not a dictionary cannot be put on fire.
     const plist::Dictionary* record = findRecord(registry, key);
     if (record == nullptr) continue;
     const double latest = latestInterstitial(*record);
     if (!chosen || ranksBefore(latest, chosenLatest)) {
-      chosen = std::move(key);
+      chosen = key;
       chosenLatest = latest;
     }
   }
-  return chosen;
+  return chosen ? std::optional<std::string>(*chosen) : std::nullopt;
 }
 
 void setOnFireEndDate(plist::Dictionary& registry, const std::string& key, double endDate) {
@@ -109,13 +110,13 @@ char* DataManager::setNextGameOnFire(const char* gameKey, double value) noexcept
     const bool stored = games::updateRegistry([&](orvo::plist::Dictionary& registry,
                                                   log::Lines& lines) {
       const std::optional<std::string> current = games::findCurrentOnFire(registry);
-      lines.push_back("--> setNextGameOnFire > currrentOnFireGameKey: " + log::describe(current));
+      lines.add("--> setNextGameOnFire > currrentOnFireGameKey: ").append(log::describe(current));
       chosen = games::chooseNext(registry, excluded, current);
-      lines.push_back("--> setNextGameOnFire > newOnFireGameKey: " + log::describe(chosen));
+      lines.add("--> setNextGameOnFire > newOnFireGameKey: ").append(log::describe(chosen));
       if (!chosen) return false;
       games::setOnFireEndDate(registry, *chosen, value);
       if (current) {
-        lines.push_back("--> setNextGameOnFire > clear old On Fire game: " + *current);
+        lines.add("--> setNextGameOnFire > clear old On Fire game: ").append(*current);
         games::setOnFireEndDate(registry, *current, 0);
       }
       return true;

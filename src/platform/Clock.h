@@ -2,15 +2,30 @@
 #ifndef ORVO_PLATFORM_CLOCK_H_
 #define ORVO_PLATFORM_CLOCK_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace orvo {
 
 // Seconds since 1970-01-01 00:00 UTC, with the fraction of the current second.
 double secondsSince1970();
 
-// A uniformly distributed integer in [0, bound), without modulo bias; 0 when bound is 0.
-std::uint32_t randomBelow(std::uint32_t bound);
+// Uniformly distributed integers below given bounds, without modulo bias, drawn from the system's
+// random source in one request for a batch rather than one request a draw.
+class RandomDraws {
+ public:
+  // Room for `expected` draws at first; more are fetched when needed.
+  explicit RandomDraws(std::size_t expected) : pool_(expected + 1) {}
+  // An integer in [0, bound); 0 when bound is 0.
+  std::uint32_t below(std::uint32_t bound);
+
+ private:
+  std::uint32_t next();
+  std::vector<std::uint32_t> pool_;
+  std::size_t used_ = 0;
+  bool filled_ = false;
+};
 
 }  // namespace orvo
 

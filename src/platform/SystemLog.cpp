@@ -182,16 +182,25 @@ void describeInto(std::string& out, const plist::Value& value, int level) {
 
 }  // namespace
 
-void write(std::string_view message) { write(Lines{std::string(message)}); }
-
-void write(const Lines& messages) {
-  if (messages.empty()) return;
-  const std::string head = prefix();
-  std::string text;
-  for (const std::string& message : messages) {
-    text.append(head).append(message) += '\n';
+std::string& Lines::add(std::string_view message) {
+  if (prefix_.empty()) {
+    prefix_ = prefix();
+  } else {
+    text_ += '\n';
   }
-  writeToStandardError(text);
+  return text_.append(prefix_).append(message);
+}
+
+void write(Lines& lines) {
+  if (lines.text_.empty()) return;
+  lines.text_ += '\n';
+  writeToStandardError(lines.text_);
+}
+
+void write(std::string_view message) {
+  Lines lines;
+  lines.add(message);
+  write(lines);
 }
 
 std::string describeNumber(double value) {
@@ -208,11 +217,7 @@ std::string describe(const plist::Value& value) {
   return out;
 }
 
-std::string describe(const plist::Array& list) {
-  std::string out;
-  Describer{out, 0}(list);
-  return out;
-}
+void appendDescription(std::string& out, const plist::Array& list) { Describer{out, 0}(list); }
 
 std::string describe(const std::optional<std::string>& text) {
   return text ? *text : std::string(kNoObject);

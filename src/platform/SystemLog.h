@@ -15,17 +15,30 @@ namespace orvo::log {
 
 void write(std::string_view message);
 
-// Messages collected while the suite's lock is held (writing could block on a host that does
-// not drain its standard error), written in order with one write once it is released.
-using Lines = std::vector<std::string>;
-void write(const Lines& messages);
+// The lines of one call, collected while the suite's lock is held (writing could block on a host
+// that does not drain its standard error) and written in order with one write once it is
+// released.
+class Lines {
+ public:
+  // Starts a line with the message; more of it may be appended to the text returned, until the
+  // next line starts.
+  std::string& add(std::string_view message);
+  friend void write(Lines& lines);
+
+ private:
+  std::string prefix_;  // made for the first line
+  std::string text_;
+};
+void write(Lines& lines);
+
+// Appends a list's rendering, as an object placeholder prints it.
+void appendDescription(std::string& out, const plist::Array& list);
 
 // Renderings of an object placeholder.
 inline constexpr std::string_view kNoObject = "(null)";
 std::string describeNumber(double value);  // as %.16g: 2.5, 1700000000, 0.0001, 1e+16
 std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
 std::string describe(const plist::Value& value);
-std::string describe(const plist::Array& list);
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)
 
 // A double with six decimals, as a fixed-point placeholder prints it.
