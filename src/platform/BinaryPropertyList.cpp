@@ -286,7 +286,9 @@ bool BinaryReader::push(const Opening& opening) {
   if (opening.isDict) {
     frame.dict.reserve(opening.count);
   } else {
-    frame.array.reserve(opening.count);
+    // Room for the one entry an update appends (an event, an interstitial), which would
+    // otherwise move the whole list.
+    frame.array.reserve(opening.count + 1);
   }
   return true;
 }

@@ -159,6 +159,10 @@ unsigned long numbersFault(std::span<const std::uint8_t> rsaKey) {
 
 void PublicKey::Release::operator()(evp_pkey_st* key) const { EVP_PKEY_free(key); }
 
+void PublicKey::ReleaseContext::operator()(evp_pkey_ctx_st* context) const {
+  EVP_PKEY_CTX_free(context);
+}
+
 PublicKey::~PublicKey() = default;
 
 PublicKey::Import PublicKey::fromDer(std::span<const std::uint8_t> der) {
@@ -213,17 +217,20 @@ std::optional<Bytes> PublicKey::rawPublicOperation(std::span<const std::uint8_t>
   if (size == 0 || block.size() > size) return std::nullopt;
   // Recovering a "signature" is the public-key operation on a number of up to the modulus
   // length, where encryption would insist on exactly that length.
-  const Context context(EVP_PKEY_CTX_new_from_pkey(nullptr, key_.get(), nullptr));
-  if (!context || EVP_PKEY_verify_recover_init(context.get()) <= 0 ||
-      EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) <= 0) {
-    return std::nullopt;
+  if (!recoverContext_) {
+    Context context(EVP_PKEY_CTX_new_from_pkey(nullptr, key_.get(), nullptr));
+    if (!context || EVP_PKEY_verify_recover_init(context.get()) <= 0 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) <= 0) {
+      return std::nullopt;
+    }
+    recoverContext_.reset(context.release());
   }
+  EVP_PKEY_CTX* context = recoverContext_.get();
   // Without padding the library writes the full modulus length whatever room it is told of,
   // so the buffer always has that much.
   Bytes number(size);
   std::size_t length = number.size();
-  if (EVP_PKEY_verify_recover(context.get(), number.data(), &length, dataOf(block), block.size()) <=
-          0 ||
+  if (EVP_PKEY_verify_recover(context, number.data(), &length, dataOf(block), block.size()) <= 0 ||
       length > number.size()) {
     return std::nullopt;
   }
