@@ -31,7 +31,7 @@ std::vector<std::string> traced(const testing::TempAppGroup& group, const std::s
   const std::string seed = (group.dataHome() / "seed.plist").string();
   std::filesystem::copy_file(group.suitePath(), seed);
   const testing::CommandResult run =
-      testing::runCommand("strace -qq -o " + trace + " " + ORVO_SYSCALL_PROBE + " " + call + " " + seed);
+      testing::runCommand("strace -qq -o " + trace + " " + ORVO_CALL_PROBE + " " + call + " " + seed);
   EXPECT_EQ(run.status, 0);
   std::vector<std::string> calls;
   bool inside = false;

@@ -127,7 +127,9 @@ bool JsonWriter::write(double d) {
   std::string digits(1, scientific[0]);
   if (e > 1) digits.append(scientific.substr(2, e - 2));
   const int k = static_cast<int>(digits.size());
-  const int n = std::atoi(scientific.data() + e + 1) + 1;
+  int exponent10 = 0;
+  std::from_chars(scientific.data() + e + (scientific[e + 1] == '+' ? 2 : 1), end, exponent10);
+  const int n = exponent10 + 1;
   if (k <= n && n <= 15) {
     out_.append(digits).append(static_cast<std::size_t>(n - k), '0').append(".0");
   } else if (0 < n && n <= 15) {

@@ -1,0 +1,111 @@
+// The binary property-list format shared by its reader and writer: "bplist00", the objects, a
+// table of their offsets and a 32-byte trailer that locates the table. Numbers are big-endian;
+// containers hold references, which are indexes into the offset table, so one object may be
+// referenced from many places.
+#ifndef ORVO_PLATFORM_BINARYFORMAT_H_
+#define ORVO_PLATFORM_BINARYFORMAT_H_
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace orvo::plist::binary {
+
+inline constexpr std::string_view kMagic = "bplist00";
+inline constexpr std::size_t kHeaderSize = 8;
+inline constexpr std::size_t kTrailerSize = 32;
+
+inline constexpr std::uint8_t kFalse = 0x08;
+inline constexpr std::uint8_t kTrue = 0x09;
+inline constexpr std::uint8_t kInt = 0x10;
+inline constexpr std::uint8_t kReal32 = 0x22;
+inline constexpr std::uint8_t kReal64 = 0x23;
+inline constexpr std::uint8_t kDate = 0x33;
+inline constexpr std::uint8_t kData = 0x40;
+inline constexpr std::uint8_t kAscii = 0x50;
+inline constexpr std::uint8_t kUtf16 = 0x60;
+inline constexpr std::uint8_t kUid = 0x80;
+inline constexpr std::uint8_t kArray = 0xA0;
+inline constexpr std::uint8_t kDict = 0xD0;
+inline constexpr std::uint8_t kLengthFollows = 0x0F;
+
+// Shared references let a few hundred bytes describe millions of values, so the reader counts
+// what it materialises. Without shared containers every value but the root costs a reference
+// of at least one byte, so a file never holds more values than bytes; the floor leaves room
+// for files that do share a container. Strings and data are counted apart, in bytes.
+inline constexpr std::size_t kMinValueBudget = std::size_t{1} << 20;
+inline constexpr std::size_t kMinPayloadBudget = std::size_t{64} << 20;
+inline constexpr std::size_t kPayloadBudgetPerFileByte = 64;
+// The writer shares strings only up to this length, which keeps its own output inside the
+// payload budget: each extra use of a shared string costs at least one reference byte.
+inline constexpr std::size_t kMaxSharedStringBytes = 48;
+static_assert(kMaxSharedStringBytes + 2 <= kPayloadBudgetPerFileByte);
+
+[[gnu::always_inline]] inline std::uint64_t loadBig(const std::uint8_t* p, unsigned width) {
+  if constexpr (std::endian::native == std::endian::little) {
+    switch (width) {
+      case 1:
+        return p[0];
+      case 2:
+        return static_cast<std::uint64_t>(p[0]) << 8 | p[1];
+      case 4: {
+        std::uint32_t v = 0;
+        std::memcpy(&v, p, 4);
+        return __builtin_bswap32(v);
+      }
+      case 8: {
+        std::uint64_t v = 0;
+        std::memcpy(&v, p, 8);
+        return __builtin_bswap64(v);
+      }
+      default:
+        break;
+    }
+  }
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < width; ++i) v = v << 8 | p[i];
+  return v;
+}
+
+[[gnu::always_inline]] inline void storeBig(std::uint8_t* p, std::uint64_t v, unsigned width) {
+  if constexpr (std::endian::native == std::endian::little) {
+    switch (width) {
+      case 1:
+        p[0] = static_cast<std::uint8_t>(v);
+        return;
+      case 2:
+        p[0] = static_cast<std::uint8_t>(v >> 8);
+        p[1] = static_cast<std::uint8_t>(v);
+        return;
+      case 4: {
+        const std::uint32_t be = __builtin_bswap32(static_cast<std::uint32_t>(v));
+        std::memcpy(p, &be, 4);
+        return;
+      }
+      case 8: {
+        const std::uint64_t be = __builtin_bswap64(v);
+        std::memcpy(p, &be, 8);
+        return;
+      }
+      default:
+        break;
+    }
+  }
+  for (unsigned i = width; i-- > 0; v >>= 8) p[i] = static_cast<std::uint8_t>(v);
+}
+
+// Width of the smallest of the sizes 1, 2, 4 and 8 that holds n.
+inline unsigned widthFor(std::uint64_t n) {
+  if (n < (std::uint64_t{1} << 8)) return 1;
+  if (n < (std::uint64_t{1} << 16)) return 2;
+  if (n < (std::uint64_t{1} << 32)) return 4;
+  return 8;
+}
+
+// Big-endian UTF-16 to UTF-8; false on an unpaired surrogate.
+
+}  // namespace orvo::plist::binary
+
+#endif  // ORVO_PLATFORM_BINARYFORMAT_H_
