@@ -264,6 +264,7 @@ BENCHMARK(BM_GetDecryptedData) CIPHER_SHAPES;
 // ---- Probes, which have no floor of their own ------------------------------------------
 
 void BM_CanOpenURL(benchmark::State& state) {
+  const BenchStore quiet;
   for (auto _ : state) benchmark::DoNotOptimize(CanOpenURL("orvo-lobby://join"));
 }
 void BM_IsVPNEnabled(benchmark::State& state) {

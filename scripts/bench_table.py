@@ -30,9 +30,11 @@ for run in json.load(open(sys.argv[1]))["benchmarks"]:
 
 print(f"{'call':30} {'shape':12} {'time us':>10} {'floor us':>10} {'ratio':>6} {'goal':>5}")
 failed = 0
-for (name, shape), time in medians.items():
-    if name not in CALLS:
-        continue
+order = list(CALLS)
+rows = sorted((key for key in medians if key[0] in CALLS),
+              key=lambda key: (order.index(key[0]), [int(n) for n in key[1].split("/") if n]))
+for name, shape in rows:
+    time = medians[(name, shape)]
     floor_name, goal = CALLS[name]
     floor = medians.get((floor_name, shape)) if floor_name else None
     ratio = f"{time / floor:6.2f}" if floor else "     -"

@@ -39,18 +39,34 @@ const Ids& ids() {
   return cached;
 }
 
+void appendInteger(std::string& out, long value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+// "date time.mmm program[pid:tid] ". The local date and time are formatted once a second per
+// thread: the calls of one second share them.
 std::string prefix() {
   timeval now{};
   gettimeofday(&now, nullptr);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  char head[320];
-  std::snprintf(head, sizeof head, "%s.%03ld %s[%ld:%ld] ", stamp,
-                static_cast<long>(now.tv_usec / 1000), program_invocation_short_name, ids().pid,
-                ids().tid);
-  return head;
+  thread_local time_t second = -1;
+  thread_local std::string stamp;
+  if (now.tv_sec != second) {
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char text[32];
+    stamp.assign(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S.", &local));
+    second = now.tv_sec;
+  }
+  std::string head = stamp;
+  const long millis = static_cast<long>(now.tv_usec / 1000);
+  if (millis < 100) head += millis < 10 ? "00" : "0";
+  appendInteger(head, millis);
+  head.append(" ").append(program_invocation_short_name).append("[");
+  appendInteger(head, ids().pid);
+  head += ':';
+  appendInteger(head, ids().tid);
+  return head.append("] ");
 }
 
 // A write to a pipe without a reader raises SIGPIPE, whose default action would end the host.
