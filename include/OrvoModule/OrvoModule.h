@@ -6,7 +6,9 @@
  *     the caller's. A null pointer, or text that is not valid UTF-8, gives the function's
  *     no-value result (null, 0 or no effect).
  *  2. Returned text is a fresh copy made with strdup: the caller owns it and releases it with
- *     free. Every call returns a new block, also for the same text.
+ *     OrvoModuleFree, or with the C library's free where that is the allocator the module uses
+ *     (a host that binds free from a library of its choosing may get another one). Every call
+ *     returns a new block, also for the same text.
  *  3. A null result means "no value". Text that exists but is empty is "", never null.
  *  4. Yes/no results are bool and exactly 0 or 1.
  *  5. Nothing is kept between calls: all lasting state is in the app group's shared store.
@@ -31,6 +33,10 @@ extern "C" {
 ORVO_API extern const double OrvoModuleVersionNumber;
 /* "@(#)PROGRAM:OrvoModule  PROJECT:OrvoModule-1\n" (45 characters and the NUL). */
 ORVO_API extern const unsigned char OrvoModuleVersionString[];
+
+/* Releases text that a function below returned, with the allocator that made it; null is
+ * accepted and does nothing. */
+ORVO_API void OrvoModuleFree(void* text);
 
 /* ISO 3166-1 alpha-3 code of the storefront country; null when there is none. Caller frees. */
 ORVO_API char* GetStoreCode(void);

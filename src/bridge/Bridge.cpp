@@ -2,10 +2,15 @@
 // its result unchanged.
 #include <OrvoModule/OrvoModule.h>
 
+#include <cstdlib>
+
 #include "DataManager.h"
 #include "probes/StoreManager.h"
 
 extern "C" {
+
+// The other end of copyOut's strdup: the same allocator, whichever free the host would bind.
+void OrvoModuleFree(void* text) { std::free(text); }  // NOLINT(cppcoreguidelines-no-malloc)
 
 char* GetUserID(void) { return DataManager::getUserID(); }
 char* GetRefCode(void) { return DataManager::getRefCode(); }
