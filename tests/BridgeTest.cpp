@@ -17,10 +17,22 @@ namespace {
 // Every symbol the library exports: the C entry points, the version data and the class
 // operations (by their demangled names).
 const std::set<std::string> kExpectedSymbols = {
-    "OrvoModuleVersionNumber", "OrvoModuleVersionString", "GetUserID", "GetRefCode",
-    "SetEventDate", "SetNextGameOnFire", "GetCurrentGam\xD0\xB5OnFire", "GetAllGames",
-    "SetInterstitialDate", "SetLastPlayDate", "GetStoreCode", "CanOpenURL", "IsVPNEnabled",
-    "GetEncryptedData", "GetDecryptedData",
+    "OrvoModuleVersionNumber",
+    "OrvoModuleVersionString",
+    "OrvoModuleFree",
+    "GetUserID",
+    "GetRefCode",
+    "SetEventDate",
+    "SetNextGameOnFire",
+    "GetCurrentGam\xD0\xB5OnFire",
+    "GetAllGames",
+    "SetInterstitialDate",
+    "SetLastPlayDate",
+    "GetStoreCode",
+    "CanOpenURL",
+    "IsVPNEnabled",
+    "GetEncryptedData",
+    "GetDecryptedData",
     "DataManager::getUserID()",
     "DataManager::getRefCode()",
     "DataManager::setEventDate(double)",
@@ -80,14 +92,72 @@ TEST(LibraryFile, HasItsSonameAndVersionDataAndBindsOnlyTheCyrillicName) {
             std::string("@(#)PROGRAM:OrvoModule  PROJECT:OrvoModule-1\n", 46));
 }
 
-// A client in another language: seeds the store with Python's plistlib and calls the library
-// through ctypes.
-TEST(OutsideClient, PythonCtypesGetsTheDocumentedResults) {
+// The orvo tool as a person uses it: its help, the numbers it refuses, and the store it shows,
+// checks and moves aside.
+TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
+  testing::TempAppGroup group;
+  const auto orvo = [](const std::string& args) {
+    return testing::runCommand(std::string(ORVO_TOOL_PATH) + " " + args + " 2>&1");
+  };
+  const testing::CommandResult help = orvo("--help");
+  EXPECT_EQ(help.status, 0);
+  for (const char* name :
+       {"GetUserID", "GetRefCode", "SetEventDate", "SetLastPlayDate", "SetInterstitialDate",
+        "SetNextGameOnFire", "GetCurrentGameOnFire", "GetAllGames", "GetEncryptedData",
+        "GetDecryptedData", "CanOpenURL", "IsVPNEnabled", "GetStoreCode"}) {
+    EXPECT_NE(help.output.find(name), std::string::npos) << name;
+  }
+  EXPECT_EQ(orvo("--version").output, "orvo 1.0.0, app group " ORVO_APP_GROUP_IDENTIFIER "\n");
+  for (const char* number : {"nan", "inf", "1e400", "0x10", "' 1'", "''", "1,5"}) {
+    EXPECT_EQ(orvo(std::string("SetEventDate ") + number).status, 2) << number;
+  }
+  EXPECT_EQ(orvo("SetEventDate -2.5e3").output, "(no result)\n");
+
+  plist::Dictionary games, root;
+  games.set("a", plist::Dictionary());
+  games.set("b", "not a record");
+  root.set("GamesKey", games);
+  group.writeSuite(root);
+  const testing::CommandResult shown = orvo("store");
+  EXPECT_EQ(shown.status, 0);
+  EXPECT_NE(shown.output.find("2 game(s)"), std::string::npos) << shown.output;
+  EXPECT_NE(shown.output.find("<key>a</key>"), std::string::npos) << shown.output;
+  const testing::CommandResult checked = orvo("store --check");
+  EXPECT_EQ(checked.status, 1);
+  EXPECT_NE(checked.output.find("GamesKey[\"b\"] is not a dictionary"), std::string::npos);
+  EXPECT_EQ(orvo("store --quarantine").status, 1);  // it reads well: nothing is moved
+  group.writeSuiteBytes("damaged");
+  EXPECT_EQ(orvo("store --quarantine").status, 0);
+  EXPECT_FALSE(std::filesystem::exists(group.suitePath()));
+  std::size_t aside = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(group.suitePath().parent_path())) {
+    aside += entry.path().filename().string().find(".plist.damaged-") != std::string::npos &&
+             testing::readFile(entry.path()) == "damaged";
+  }
+  EXPECT_EQ(aside, 1u);
+}
+
+// Hosts in other languages: the Python and C# bindings call every entry point of the built
+// library (C# where Mono is installed; not under the sanitizers, whose runtime Mono cannot load).
+TEST(Bindings, PythonAndCSharpCallEveryEntryPoint) {
+  const testing::TempAppGroup scratch;  // a throwaway folder for the C# client
+  const std::string source = std::string(ORVO_TEST_DATA_DIR) + "/..";
+  std::string client;
+  if (std::string(ORVO_FOREIGN_HOST_ENV).empty() &&
+      testing::runCommand("mcs --version >/dev/null 2>&1").status == 0) {
+    client = scratch.dataHome().string() + "/client.exe";
+    const testing::CommandResult build = testing::runCommand(
+        "mcs -nologo -out:" + client + " " + source + "/bindings/csharp/OrvoModule.cs " +
+        ORVO_TEST_DATA_DIR + "/BindingClient.cs 2>&1");
+    ASSERT_EQ(build.status, 0) << build.output;
+  }
   const testing::CommandResult run = testing::runCommand(
       std::string("env ") + ORVO_FOREIGN_HOST_ENV + " " + ORVO_PYTHON3 + " " + ORVO_TEST_DATA_DIR +
-      "/ctypes_client.py " + ORVO_LIBRARY_PATH + " " + ORVO_APP_GROUP_IDENTIFIER + " 2>&1");
+      "/bindings_check.py " + ORVO_LIBRARY_PATH + " " + ORVO_APP_GROUP_IDENTIFIER + " " + source +
+      "/bindings " + client + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
-  EXPECT_NE(run.output.find("ctypes client: all checks passed"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("bindings: all checks passed"), std::string::npos) << run.output;
+  if (client.empty()) GTEST_SKIP() << "no Mono: only the Python binding was checked";
 }
 
 }  // namespace

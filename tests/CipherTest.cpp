@@ -301,45 +301,5 @@ TEST(BadArguments, GiveNullAndNoCrash) {
   EXPECT_EQ(decrypt("", "not a key"), std::nullopt);
 }
 
-constexpr const char kPythonPeer[] = R"(
-import base64, sys
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import padding
-with open(sys.argv[1], "rb") as f:
-    key = serialization.load_pem_private_key(f.read(), password=None)
-if sys.argv[2] == "decrypt":
-    oaep = padding.OAEP(mgf=padding.MGF1(hashes.SHA1()), algorithm=hashes.SHA1(), label=None)
-    sys.stdout.write(key.decrypt(base64.b64decode(sys.argv[3], validate=True), oaep).decode())
-else:  # each chunk as a type-1 block through the raw private-key operation
-    n, d, k = key.public_key().public_numbers().n, key.private_numbers().d, key.key_size // 8
-    blocks = (b"\0\1" + b"\xff" * (k - 3 - len(c)) + b"\0" + c for c in map(str.encode, sys.argv[3:]))
-    out = b"".join(pow(int.from_bytes(b, "big"), d, n).to_bytes(k, "big") for b in blocks)
-    sys.stdout.write(base64.b64encode(out).decode())
-)";
-
-std::string run(const std::string& command) {
-  const testing::CommandResult result = testing::runCommand(command + " 2>&1");
-  EXPECT_EQ(result.status, 0) << command << "\n" << result.output;
-  return result.output;
-}
-
-// A key pair from OpenSSL's command line whose private half Python holds: Python's cryptography
-// reads what the module encrypted, and its own arithmetic makes the blocks the module decrypts.
-TEST(OutsidePeer, PythonReadsAndMakesTheMessages) {
-  const testing::TempAppGroup scratch;  // a throwaway directory, removed with all it holds
-  const std::string dir = scratch.dataHome().string() + "/";
-  run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out " + dir + "private.pem");
-  run("openssl pkey -in " + dir + "private.pem -pubout -out " + dir + "public.pem");
-  const std::string key = testing::readFile(dir + "public.pem");
-  std::ofstream(dir + "peer.py") << kPythonPeer;
-  const std::string python =
-      std::string(ORVO_PYTHON3) + " " + dir + "peer.py " + dir + "private.pem";
-  const std::optional<std::string> sealed = encrypt("Meet at the north gate — noon.", key);
-  ASSERT_TRUE(sealed);
-  EXPECT_EQ(run(python + " decrypt " + *sealed), "Meet at the north gate — noon.");
-  EXPECT_EQ(decrypt(run(python + " blocks 'Grüße aus ' 'dem Norden.'"), key),
-            "Grüße aus dem Norden.");
-}
-
 }  // namespace
 }  // namespace orvo

@@ -29,8 +29,11 @@ class Host {
   std::unique_ptr<void, Closer> handle_;
 };
 
-// The library built beside this program.
+// The library built beside this program, else the installed one.
 std::string defaultLibraryPath();
+
+// One line for each entry point: its name, its arguments and what it returns.
+std::string entryPointHelp();
 
 }  // namespace orvo::tool
 

@@ -1,0 +1,303 @@
+#include "Store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cipher/Base64.h"
+#include "platform/DefaultsSuite.h"
+#include "platform/FileSystem.h"
+#include "platform/PropertyList.h"
+#include "platform/Utf8.h"
+
+namespace orvo::tool {
+namespace {
+
+constexpr std::string_view kGroup = ORVO_APP_GROUP_IDENTIFIER;
+
+struct Places {
+  std::string container, suite, lock, userData;
+};
+
+std::optional<Places> places() {
+  const std::optional<std::string> container = fs::appGroupContainerPath(kGroup);
+  if (!container) return std::nullopt;
+  const std::string suite = *container + "/Library/Preferences/" + std::string(kGroup) + ".plist";
+  return Places{*container, suite, suite + ".lock", *container + "/UserData"};
+}
+
+// ---- The suite as an XML property list, the form plistutil shows ------------------------
+
+std::string escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void appendXml(std::string& out, const plist::Value& value, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth), '\t');
+  out += indent;
+  if (const auto* s = value.as<std::string>()) {
+    out += "<string>" + escaped(*s) + "</string>\n";
+  } else if (const auto* d = value.as<double>()) {
+    char digits[32];
+    out.append("<real>").append(digits, std::to_chars(digits, digits + sizeof digits, *d).ptr);
+    out += "</real>\n";
+  } else if (const auto* i = value.as<plist::Integer>()) {
+    out += "<integer>" +
+           (i->beyondInt64() ? std::to_string(i->bits()) : std::to_string(i->asSigned())) +
+           "</integer>\n";
+  } else if (const auto* b = value.as<bool>()) {
+    out += *b ? "<true/>\n" : "<false/>\n";
+  } else if (const auto* date = value.as<plist::Date>()) {
+    const auto seconds = static_cast<time_t>(std::floor(date->secondsSince2001 + 978307200.0));
+    tm utc{};
+    char text[32] = "?";
+    if (std::isfinite(date->secondsSince2001) && gmtime_r(&seconds, &utc) != nullptr) {
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    }
+    out += std::string("<date>") + text + "</date>\n";
+  } else if (const auto* data = value.as<plist::Data>()) {
+    out += "<data>" + base64::encode(data->bytes) + "</data>\n";
+  } else if (const auto* uid = value.as<plist::Uid>()) {
+    out += "<dict><key>CF$UID</key><integer>" + std::to_string(uid->value) + "</integer></dict>\n";
+  } else if (const auto* array = value.as<plist::Array>()) {
+    out += "<array>\n";
+    for (const plist::Value& element : *array) appendXml(out, element, depth + 1);
+    out += indent + "</array>\n";
+  } else if (const auto* dict = value.as<plist::Dictionary>()) {
+    out += "<dict>\n";
+    for (const auto& [key, element] : *dict) {
+      out += indent + "\t<key>" + escaped(key) + "</key>\n";
+      appendXml(out, element, depth + 1);
+    }
+    out += indent + "</dict>\n";
+  }
+}
+
+std::string asXml(const plist::Value& root) {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+      "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n";
+  appendXml(out, root, 0);
+  return out + "</plist>\n";
+}
+
+// ---- What each place holds ----------------------------------------------------------------
+
+struct Suite {
+  std::string state;  // for a person
+  std::optional<plist::Value> root;
+  bool damaged = false;  // exists, but cannot be read or does not parse as a dictionary
+};
+
+Suite readSuite(const Places& at) {
+  fs::FileContent content = fs::readFile(at.suite);
+  if (content.status == fs::FileContent::Status::kMissing) {
+    return {"not created yet: the first update of a game creates it", std::nullopt, false};
+  }
+  if (content.status == fs::FileContent::Status::kFailed) {
+    return {
+        "cannot be read (a permission, an I/O error, not a file, or over 64 MiB): the games "
+        "neither read nor replace it",
+        std::nullopt, true};
+  }
+  std::optional<plist::Value> root = plist::readPropertyList(content.bytes);
+  if (!root || !root->is<plist::Dictionary>()) {
+    return {
+        "does not parse as a property list of a dictionary: the games neither read nor "
+        "replace it (orvo store --quarantine moves it aside)",
+        std::nullopt, true};
+  }
+  const bool binary = content.bytes.size() >= 8 && content.bytes[0] == 'b';
+  return {std::to_string(content.bytes.size()) + " bytes, " + (binary ? "binary" : "XML") +
+              " property list",
+          std::move(root), false};
+}
+
+std::string lockState(const Places& at) {
+  const int fd = ::open(at.lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? "not created yet" : "cannot be opened";
+  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  ::close(fd);
+  return free ? "free" : "held: a game is updating the suite now";
+}
+
+// The identity as GetUserID reads it, or why there is none.
+std::string userDataState(const Places& at, bool& wrong) {
+  fs::FileContent content = fs::readFile(at.userData);
+  wrong = false;
+  if (content.status == fs::FileContent::Status::kMissing) {
+    return "missing: GetUserID gives null until the installer writes it";
+  }
+  wrong = true;
+  if (content.status != fs::FileContent::Status::kRead) return "cannot be read";
+  if (!jsonTextToUtf8(content.bytes)) return "not text in a Unicode encoding";
+  const auto json =
+      nlohmann::json::parse(content.bytes.begin(), content.bytes.end(), nullptr, false);
+  if (json.is_discarded()) return "not JSON";
+  const auto found = json.is_object() ? json.find("UserID") : json.end();
+  if (found == json.end() || !found->is_string()) return "no \"UserID\" text at its top level";
+  wrong = false;
+  return "\"UserID\" is " + found->dump();
+}
+
+// ---- Checking -----------------------------------------------------------------------------
+
+bool isFiniteNumber(const plist::Value& value) {
+  const std::optional<double> number = value.number();
+  return number && std::isfinite(*number);
+}
+
+void checkNumbers(const plist::Value* list, const std::string& where,
+                  std::vector<std::string>& problems) {
+  if (list == nullptr) return;
+  const plist::Array* array = list->as<plist::Array>();
+  if (array == nullptr) {
+    problems.push_back(where + " is not a list");
+    return;
+  }
+  for (std::size_t i = 0; i < array->size(); ++i) {
+    if (!isFiniteNumber((*array)[i])) {
+      problems.push_back(where + "[" + std::to_string(i) + "] is not a finite number");
+    }
+  }
+}
+
+std::vector<std::string> suiteProblems(const plist::Dictionary& suite) {
+  std::vector<std::string> problems;
+  if (const plist::Value* refCode = suite.find("refCode"); refCode && !refCode->is<std::string>()) {
+    problems.emplace_back("refCode is not text (GetRefCode gives null)");
+  }
+  checkNumbers(suite.find("eventsDates"), "eventsDates", problems);
+  const plist::Value* games = suite.find("GamesKey");
+  if (games == nullptr) return problems;
+  const plist::Dictionary* registry = games->as<plist::Dictionary>();
+  if (registry == nullptr) {
+    problems.emplace_back("GamesKey is not a dictionary (every registry call does nothing)");
+    return problems;
+  }
+  for (const auto& [key, value] : *registry) {
+    const std::string where = "GamesKey[\"" + key + "\"]";
+    const plist::Dictionary* record = value.as<plist::Dictionary>();
+    if (record == nullptr) {
+      problems.push_back(where + " is not a dictionary (no call can change it)");
+      continue;
+    }
+    for (const char* field : {"LastPlayDate", "OnFireEndDate"}) {
+      const plist::Value* number = record->find(field);
+      if (number && !isFiniteNumber(*number)) {
+        problems.push_back(where + "." + field + " is not a finite number");
+      }
+    }
+    checkNumbers(record->find("InterstitialsDates"), where + ".InterstitialsDates", problems);
+  }
+  return problems;
+}
+
+}  // namespace
+
+int showStore() {
+  const std::optional<Places> at = places();
+  if (!at) {
+    std::printf("no container: neither XDG_DATA_HOME nor HOME names a folder\n");
+    return 1;
+  }
+  const bool container = fs::isDirectory(at->container);
+  std::printf("container  %s\n           %s\n", at->container.c_str(),
+              container ? "exists"
+                        : "missing: the games' installer creates it; every call gives "
+                          "its no-value result until then");
+  if (!container) return 1;
+  const Suite suite = readSuite(*at);
+  bool wrong = false;
+  std::printf("suite      %s\n           %s\n", at->suite.c_str(), suite.state.c_str());
+  std::printf("lock       %s\n           %s\n", at->lock.c_str(), lockState(*at).c_str());
+  std::printf("UserData   %s\n           %s\n", at->userData.c_str(),
+              userDataState(*at, wrong).c_str());
+  if (!suite.root) return 0;
+  const plist::Dictionary& values = *suite.root->as<plist::Dictionary>();
+  const plist::Value* games = values.find("GamesKey");
+  if (games == nullptr) {
+    std::printf(
+        "registry   none: no \"GamesKey\"; the registry calls do nothing until the "
+        "installer adds it\n");
+  } else if (const plist::Dictionary* registry = games->as<plist::Dictionary>()) {
+    std::printf("registry   %zu game(s)\n", registry->size());
+  }
+  std::printf("\n%s", asXml(*suite.root).c_str());
+  return 0;
+}
+
+int checkStore() {
+  const std::optional<Places> at = places();
+  if (!at || !fs::isDirectory(at->container)) {
+    std::printf("no container: the games' installer creates it\n");
+    return 1;
+  }
+  std::vector<std::string> problems;
+  const Suite suite = readSuite(*at);
+  if (suite.damaged) problems.push_back("the suite " + suite.state);
+  if (suite.root) problems = suiteProblems(*suite.root->as<plist::Dictionary>());
+  bool wrong = false;
+  const std::string userData = userDataState(*at, wrong);
+  if (wrong) problems.push_back("UserData: " + userData);
+  for (const std::string& problem : problems) std::printf("%s\n", problem.c_str());
+  if (problems.empty()) std::printf("ok\n");
+  return problems.empty() ? 0 : 1;
+}
+
+int quarantineStore() {
+  const std::optional<Places> at = places();
+  if (!at || !fs::isDirectory(at->container)) {
+    std::printf("no container: nothing to move\n");
+    return 1;
+  }
+  // Under the lock, as a game's update: none of them is between its read and its write.
+  const std::optional<fs::ExclusiveLock> lock =
+      fs::ExclusiveLock::acquire(at->lock, DefaultsSuite::kLockPatience);
+  if (!lock) {
+    std::printf("the suite's lock could not be had: try again when no game is updating\n");
+    return 1;
+  }
+  const Suite suite = readSuite(*at);
+  if (!suite.damaged) {
+    std::printf(suite.root ? "the suite reads well: nothing to move aside\n"
+                           : "there is no suite to move aside\n");
+    return 1;
+  }
+  const std::time_t now = std::time(nullptr);
+  tm utc{};
+  gmtime_r(&now, &utc);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  const std::string aside = at->suite + ".damaged-" + stamp;
+  if (std::rename(at->suite.c_str(), aside.c_str()) != 0) {
+    std::printf("could not move %s: %s\n", at->suite.c_str(), std::strerror(errno));
+    return 1;
+  }
+  std::printf("moved the damaged suite to %s; the next update starts a fresh one\n", aside.c_str());
+  return 0;
+}
+
+}  // namespace orvo::tool
