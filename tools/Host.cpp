@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -95,8 +94,26 @@ std::size_t arity(Signature s) {
 // A finite decimal number, as a person types it: optional sign, digits with an optional point,
 // an optional exponent. No blanks, hexadecimal, "nan", "inf", nor a value too large for a double.
 std::optional<double> parseDouble(const std::string& text) {
-  static const std::regex kDecimal(R"([+-]?([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?)");
-  if (!std::regex_match(text, kDecimal)) return std::nullopt;
+  std::size_t at = 0;
+  const auto skipSign = [&] { at += at < text.size() && (text[at] == '+' || text[at] == '-'); };
+  const auto skipDigits = [&] {
+    const std::size_t start = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at - start;
+  };
+  skipSign();
+  std::size_t digits = skipDigits();
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    digits += skipDigits();
+  }
+  if (digits == 0) return std::nullopt;
+  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    skipSign();
+    if (skipDigits() == 0) return std::nullopt;
+  }
+  if (at != text.size()) return std::nullopt;
   const double value = std::strtod(text.c_str(), nullptr);
   if (!std::isfinite(value)) return std::nullopt;
   return value;
