@@ -343,9 +343,10 @@ TEST(PropertyList, ReadsDeepFilesOnASmallStack) {
 // reader and writes it back with our writer; plistlib must read back the value it wrote.
 TEST(PropertyList, AgreesWithPlistlibOnGeneratedFiles) {
   const testing::TempAppGroup scratch;  // a throwaway directory, removed with all it holds
-  const auto result = testing::runCommand(
-      std::string(ORVO_PYTHON3) + " " + ORVO_TEST_DATA_DIR + "/plist_roundtrip.py " +
-      ORVO_PLIST_REWRITE + " " + scratch.dataHome().string() + " 400 2024 2>&1");
+  const auto result =
+      testing::runCommand(std::string(ORVO_PYTHON3) + " " + ORVO_TEST_DATA_DIR +
+                          "/plist_roundtrip.py '" + ORVO_EMULATOR + " " + ORVO_PLIST_REWRITE +
+                          "' " + scratch.dataHome().string() + " 400 2024 2>&1");
   EXPECT_EQ(result.status, 0) << result.output;
   EXPECT_NE(result.output.find("compared 400, mismatches 0"), std::string::npos) << result.output;
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""plist_roundtrip.py REWRITE_TOOL WORKDIR COUNT SEED: differential test against plistlib.
+"""plist_roundtrip.py REWRITE_COMMAND WORKDIR COUNT SEED: differential test against plistlib.
 
 plistlib writes COUNT random property lists, binary and XML in turn; REWRITE_TOOL reads each and
 writes it back in binary; plistlib must read back what it wrote, with the same repr: types,
@@ -55,7 +55,8 @@ def main(tool, workdir, count, seed):
             fmt = plistlib.FMT_XML if i % 2 else plistlib.FMT_BINARY
             f.write(plistlib.dumps(root, fmt=fmt, sort_keys=False))
         pairs.append((source, source + ".out"))
-    done = subprocess.run([tool] + [path for pair in pairs for path in pair], capture_output=True)
+    done = subprocess.run(tool.split() + [path for pair in pairs for path in pair],
+                          capture_output=True)
     if done.returncode != 0:
         print("rewrite failed:", done.stderr.decode())
         return 1
