@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -292,8 +293,10 @@ int quarantineStore() {
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
   const std::string aside = at->suite + ".damaged-" + stamp;
-  if (std::rename(at->suite.c_str(), aside.c_str()) != 0) {
-    std::printf("could not move %s: %s\n", at->suite.c_str(), std::strerror(errno));
+  // Never over an earlier damaged copy, which is kept for a person to look at.
+  if (::renameat2(AT_FDCWD, at->suite.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0) {
+    std::printf("could not move %s to %s: %s\n", at->suite.c_str(), aside.c_str(),
+                std::strerror(errno));
     return 1;
   }
   std::printf("moved the damaged suite to %s; the next update starts a fresh one\n", aside.c_str());
