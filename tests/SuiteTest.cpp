@@ -97,18 +97,24 @@ TEST(Suite, NextWriterRemovesWhatAKilledWriterLeftAndFollowsNoPlantedLink) {
       group.suitePath().parent_path() / ("." + group.suitePath().filename().string() + ".tmp");
   const stdfs::path victim = group.dataHome() / "victim";
   std::ofstream(victim) << "keep";
-  for (const bool planted : {false, true}) {
-    if (planted) {
-      stdfs::create_symlink(victim, temp);
-    } else {
-      std::ofstream(temp) << group.readSuiteBytes();  // a full copy, as a killed writer leaves
+  enum class Left { kCopy, kSymlink, kHardLink };
+  for (const Left left : {Left::kCopy, Left::kSymlink, Left::kHardLink}) {
+    switch (left) {
+      case Left::kCopy:
+        std::ofstream(temp) << group.readSuiteBytes();  // a full copy, as a killed writer leaves
+        break;
+      case Left::kSymlink:
+        stdfs::create_symlink(victim, temp);
+        break;
+      case Left::kHardLink:
+        stdfs::create_hard_link(victim, temp);
     }
-    SetEventDate(planted ? 2 : 1);
+    SetEventDate(static_cast<double>(left) + 1);
     EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(temp)));
+    EXPECT_EQ(testing::readFile(victim), "keep");
   }
-  EXPECT_EQ(testing::readFile(victim), "keep");
   Dictionary expected = refCodeSuite();
-  expected.set("eventsDates", Array{Value(1.0), Value(2.0)});
+  expected.set("eventsDates", Array{Value(1.0), Value(2.0), Value(3.0)});
   EXPECT_EQ(group.readSuite(), Value(expected));
 }
 

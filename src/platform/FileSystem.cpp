@@ -182,12 +182,11 @@ bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t>
   const FileName dir = slash == FileName::npos ? "." : target.substr(0, slash);
   // A hidden name beside the target, so that the rename stays within one file system.
   const FileName temp = dir + "/." + target.substr(slash + 1) + ".tmp";
-  // What a killed writer left is taken over; anything else under the name (a link, a FIFO, a
-  // folder) is removed first.
-  Descriptor fd = openFile(temp, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK, 0666);
-  if (!fd.valid() && errno != ENOENT && removeIfPresent(temp)) {
-    fd = openFile(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK, 0666);
-  }
+  // Only a file of our own making is written: whatever holds the name (what a killed writer
+  // left, a planted link of either kind, a FIFO) is removed and the file created anew.
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK;
+  Descriptor fd = openFile(temp, kCreate, 0666);
+  if (!fd.valid() && errno == EEXIST && removeIfPresent(temp)) fd = openFile(temp, kCreate, 0666);
   if (!fd.valid()) return false;
   const bool replaced =
       (!permissions ||
