@@ -57,15 +57,11 @@ Bytes spki(std::uint8_t last, const Bytes& key) {
   return element(0x30, element(0x30, oid) + element(0x03, Bytes{0} + key));
 }
 
-std::optional<std::string> take(char* returned) {
-  const std::unique_ptr<char, decltype(&std::free)> owned(returned, &std::free);
-  return owned ? std::optional<std::string>(owned.get()) : std::nullopt;
-}
 std::optional<std::string> encrypt(const std::string& plain, const std::string& key) {
-  return take(GetEncryptedData(plain.c_str(), key.c_str()));
+  return testing::takeText(GetEncryptedData(plain.c_str(), key.c_str()));
 }
 std::optional<std::string> decrypt(const std::string& encoded, const std::string& key) {
-  return take(GetDecryptedData(encoded.c_str(), key.c_str()));
+  return testing::takeText(GetDecryptedData(encoded.c_str(), key.c_str()));
 }
 
 using Peer = peer::RsaPeer;
@@ -289,10 +285,10 @@ TEST(BadArguments, GiveNullAndNoCrash) {
   const std::string invalidUtf8 = "\xC3\x28";
   EXPECT_EQ(decrypt(message, key), "hi");  // the sound calls, for contrast
   EXPECT_TRUE(encrypt("hi", key));
-  EXPECT_EQ(take(GetEncryptedData(nullptr, key.c_str())), std::nullopt);
-  EXPECT_EQ(take(GetEncryptedData("hi", nullptr)), std::nullopt);
-  EXPECT_EQ(take(GetDecryptedData(nullptr, key.c_str())), std::nullopt);
-  EXPECT_EQ(take(GetDecryptedData(message.c_str(), nullptr)), std::nullopt);
+  EXPECT_EQ(testing::takeText(GetEncryptedData(nullptr, key.c_str())), std::nullopt);
+  EXPECT_EQ(testing::takeText(GetEncryptedData("hi", nullptr)), std::nullopt);
+  EXPECT_EQ(testing::takeText(GetDecryptedData(nullptr, key.c_str())), std::nullopt);
+  EXPECT_EQ(testing::takeText(GetDecryptedData(message.c_str(), nullptr)), std::nullopt);
   // Not an empty payload in its place: that would pass for a successful encryption.
   EXPECT_EQ(encrypt(invalidUtf8, key), std::nullopt);
   EXPECT_EQ(encrypt("hi", key + invalidUtf8), std::nullopt);

@@ -32,16 +32,11 @@ Dictionary refCodeSuite() {
   return root;
 }
 
-std::optional<std::string> refCode() {
-  char* text = GetRefCode();
-  std::optional<std::string> result = text ? std::optional<std::string>(text) : std::nullopt;
-  std::free(text);
-  return result;
-}
+std::optional<std::string> refCode() { return testing::takeText(GetRefCode()); }
 
 TEST(Container, FollowsXdgDataHomeElseHomeAndIsNeverCreated) {
   TempAppGroup group;
-  EXPECT_EQ(fs::appGroupContainer(kGroup), group.container());
+  EXPECT_EQ(fs::appGroupContainerPath(kGroup), group.container());
   const stdfs::path home = group.dataHome() / "home";
   stdfs::create_directories(home / ".local/share/app-groups" / kGroup);
   testing::ScopedEnvironment env;
@@ -50,7 +45,7 @@ TEST(Container, FollowsXdgDataHomeElseHomeAndIsNeverCreated) {
        {std::optional<std::string>(""), std::optional<std::string>("relative"),
         std::optional<std::string>()}) {
     env.set("XDG_DATA_HOME", xdg);
-    EXPECT_EQ(fs::appGroupContainer(kGroup), home / ".local/share/app-groups" / kGroup);
+    EXPECT_EQ(fs::appGroupContainerPath(kGroup), home / ".local/share/app-groups" / kGroup);
   }
   env.set("XDG_DATA_HOME", group.dataHome().string());
   stdfs::remove_all(group.container());

@@ -24,9 +24,9 @@ bool updateRegistry(const RegistryChange& change) {
   log::Lines lines;
   const bool stored = store::updateSuite([&](DefaultsSuite& suite) {
     // The handle's registry is the call's own copy: changed in place, and written back whole.
-    plist::Value* registry = suite.editObject(kGamesKey);
-    return registry != nullptr && registry->is<plist::Dictionary>() &&
-           change(*registry->as<plist::Dictionary>(), lines);
+    plist::Value* value = suite.editObject(kGamesKey);
+    plist::Dictionary* registry = value == nullptr ? nullptr : value->as<plist::Dictionary>();
+    return registry != nullptr && change(*registry, lines);
   });
   log::write(lines);
   return stored;

@@ -21,11 +21,11 @@ inline constexpr std::string_view kLastPlayDateKey = "LastPlayDate";
 // or no registry.
 bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& read);
 
-// The registry update. Under the suite's lock, reads the registry and hands `change` a copy and
-// a list for its log lines; when `change` returns true the whole copy is stored back. The lines
-// are logged once the lock is released. True only when the copy was stored: false, with nothing
-// written, when there is no suite, registry or lock, when `change` returns false, or when the
-// write failed.
+// The registry update. Under the suite's lock, reads the suite and hands `change` its registry
+// to edit in place and a list for its log lines; when `change` returns true the suite is written
+// back. The lines are logged once the lock is released. True only when the suite was stored:
+// false, with nothing written, when there is no suite, registry or lock, when `change` returns
+// false, or when the write failed.
 using RegistryChange = std::function<bool(plist::Dictionary& registry, log::Lines& log)>;
 bool updateRegistry(const RegistryChange& change);
 

@@ -104,8 +104,6 @@ inline unsigned widthFor(std::uint64_t n) {
   return 8;
 }
 
-// Big-endian UTF-16 to UTF-8; false on an unpaired surrogate.
-
 }  // namespace orvo::plist::binary
 
 #endif  // ORVO_PLATFORM_BINARYFORMAT_H_

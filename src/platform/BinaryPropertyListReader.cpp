@@ -5,21 +5,19 @@
 #include <bit>
 #include <cstring>
 #include <string>
-#include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/BinaryFormat.h"
 #include "platform/PropertyList.h"
-#include "platform/Utf8.h"
 
 namespace orvo::plist {
 namespace {
 
 using namespace binary;
 
+// Big-endian UTF-16 to UTF-8; false on an unpaired surrogate.
 bool utf16ToUtf8(const std::uint8_t* p, std::size_t units, std::string& out) {
   out.resize(units * 3);
   char* o = out.data();
@@ -396,7 +394,6 @@ std::optional<Value> BinaryReader::read() {
   }
 }
 
-// UTF-16 units of valid UTF-8: one per character, two for those past the BMP.
 }  // namespace
 
 std::optional<Value> readBinaryPropertyList(std::span<const std::uint8_t> bytes) {

@@ -5,9 +5,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <unordered_map>
-#include <utility>
 #include <vector>
 
 #include "platform/BinaryFormat.h"
@@ -19,6 +17,7 @@ namespace {
 
 using namespace binary;
 
+// UTF-16 units of valid UTF-8: one per character, two for those past the BMP.
 std::uint64_t utf16Units(std::string_view text) {
   std::uint64_t units = 0;
   for (const char c : text) {

@@ -12,9 +12,8 @@ double secondsSince1970() {
 }
 
 std::uint32_t RandomDraws::next() {
-  if (!filled_ || used_ == pool_.size()) {
+  if (used_ == pool_.size()) {
     arc4random_buf(pool_.data(), pool_.size() * sizeof pool_[0]);
-    filled_ = true;
     used_ = 0;
   }
   return pool_[used_++];

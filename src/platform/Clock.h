@@ -16,15 +16,14 @@ double secondsSince1970();
 class RandomDraws {
  public:
   // Room for `expected` draws at first; more are fetched when needed.
-  explicit RandomDraws(std::size_t expected) : pool_(expected + 1) {}
+  explicit RandomDraws(std::size_t expected) : pool_(expected + 1), used_(pool_.size()) {}
   // An integer in [0, bound); 0 when bound is 0.
   std::uint32_t below(std::uint32_t bound);
 
  private:
   std::uint32_t next();
   std::vector<std::uint32_t> pool_;
-  std::size_t used_ = 0;
-  bool filled_ = false;
+  std::size_t used_;  // all used: the first draw fills the pool
 };
 
 }  // namespace orvo

@@ -94,7 +94,8 @@ bool removeIfPresent(const FileName& path) {
 }
 
 // Reads the rest of the descriptor, refusing more than kMaxFileSize bytes. `expected` is the
-// size the file had when opened; the buffer has room for one byte more, to notice growth.
+// size the file had when opened, where reading stops; a file that showed no size is read to its
+// end, its buffer growing as needed.
 bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
   bytes.resize(expected + 1);
   std::size_t filled = 0;
@@ -148,12 +149,6 @@ std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier) 
 bool isDirectory(const FileName& path) {
   struct stat st {};
   return sys("stat", [&] { return ::stat(path.c_str(), &st); }) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::optional<FileName> appGroupContainer(std::string_view groupIdentifier) {
-  std::optional<FileName> container = appGroupContainerPath(groupIdentifier);
-  if (!container || !isDirectory(*container)) return std::nullopt;
-  return container;
 }
 
 FileContent readFile(const FileName& path) {

@@ -38,9 +38,6 @@ std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier);
 // Whether a directory is at the path; no when it cannot be examined either.
 bool isDirectory(const FileName& path);
 
-// The group's shared directory, when it exists.
-std::optional<FileName> appGroupContainer(std::string_view groupIdentifier);
-
 // What reading a whole file found.
 struct FileContent {
   enum class Status {

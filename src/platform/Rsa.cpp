@@ -18,10 +18,7 @@
 namespace orvo {
 namespace {
 
-struct ContextRelease {
-  void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-using Context = std::unique_ptr<EVP_PKEY_CTX, ContextRelease>;
+using Context = std::unique_ptr<EVP_PKEY_CTX, PublicKey::ReleaseContext>;
 
 // Failed calls leave their reasons on the calling thread's error queue; none of them may
 // outlive the call that caused them.
@@ -211,7 +208,7 @@ std::optional<Bytes> PublicKey::encryptOaepSha1(std::span<const std::uint8_t> pa
   return ciphertext;
 }
 
-std::optional<Bytes> PublicKey::rawPublicOperation(std::span<const std::uint8_t> block) const {
+std::optional<Bytes> PublicKey::rawPublicOperation(std::span<const std::uint8_t> block) {
   ErrorQueueScope errors;
   const std::size_t size = blockSize();
   if (size == 0 || block.size() > size) return std::nullopt;
@@ -223,7 +220,7 @@ std::optional<Bytes> PublicKey::rawPublicOperation(std::span<const std::uint8_t>
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_NO_PADDING) <= 0) {
       return std::nullopt;
     }
-    recoverContext_.reset(context.release());
+    recoverContext_ = std::move(context);
   }
   EVP_PKEY_CTX* context = recoverContext_.get();
   // Without padding the library writes the full modulus length whatever room it is told of,

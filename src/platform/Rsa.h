@@ -40,6 +40,9 @@ class PublicKey {
   struct Release {
     void operator()(evp_pkey_st* key) const;
   };
+  struct ReleaseContext {
+    void operator()(evp_pkey_ctx_st* context) const;
+  };
   PublicKey(Token, std::unique_ptr<evp_pkey_st, Release> key) : key_(std::move(key)) {}
 
   PublicKey(const PublicKey&) = delete;
@@ -57,18 +60,14 @@ class PublicKey {
   std::optional<Bytes> encryptOaepSha1(std::span<const std::uint8_t> payload) const;
 
   // m = c^e mod n with no padding scheme, c being the big-endian number the block spells (at
-  // most blockSize() bytes). Not for use from two threads at once. Gives m's big-endian bytes
-  // without leading zero bytes (none for m = 0); none when c is not below the modulus or the
-  // library refuses.
-  std::optional<Bytes> rawPublicOperation(std::span<const std::uint8_t> block) const;
+  // most blockSize() bytes). Gives m's big-endian bytes without leading zero bytes (none for
+  // m = 0); none when c is not below the modulus or the library refuses.
+  std::optional<Bytes> rawPublicOperation(std::span<const std::uint8_t> block);
 
  private:
-  struct ReleaseContext {
-    void operator()(evp_pkey_ctx_st* context) const;
-  };
   std::unique_ptr<evp_pkey_st, Release> key_;
   // Set up on the first raw operation and used for every block after it.
-  mutable std::unique_ptr<evp_pkey_ctx_st, ReleaseContext> recoverContext_;
+  std::unique_ptr<evp_pkey_ctx_st, ReleaseContext> recoverContext_;
 };
 
 }  // namespace orvo
