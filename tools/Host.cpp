@@ -1,20 +1,18 @@
 #include "Host.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <sstream>
 #include <utility>
 #include <vector>
+
+#include "platform/Utf8.h"
 
 namespace orvo::tool {
 namespace {
@@ -120,36 +118,9 @@ std::optional<double> parseDouble(const std::string& text) {
 }
 
 std::string quoted(const char* text) {
-  std::string out = "\"";
-  for (const char* p = text; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+  std::string out;
+  appendJsonString(out, text);
+  return out;
 }
 
 // Takes ownership of a returned text: prints it and releases it with the module's own release

@@ -2,6 +2,7 @@
 #define ORVO_PLATFORM_UTF8_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -15,6 +16,10 @@ bool isValidUtf8(std::string_view text);
 // UTF-32 text in place as UTF-8 and leaves UTF-8 as it is; false, for text that is not
 // well-formed in its encoding.
 bool jsonTextToUtf8(std::vector<std::uint8_t>& bytes);
+
+// Appends `text` as a JSON string: quoted, with '"', '\\' and the control characters escaped
+// (the short escape where JSON has one, \u00XX for the others).
+void appendJsonString(std::string& out, std::string_view text);
 
 }  // namespace orvo
 
