@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <set>
@@ -118,11 +119,16 @@ TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
   games.set("a", plist::Dictionary());
   games.set("b", "not a record");
   root.set("GamesKey", games);
+  root.set("when", plist::Array{plist::Date{1e300}, plist::Date{std::nan("")}, plist::Date{0}});
   group.writeSuite(root);
   const testing::CommandResult shown = orvo("store");
   EXPECT_EQ(shown.status, 0);
   EXPECT_NE(shown.output.find("2 game(s)"), std::string::npos) << shown.output;
   EXPECT_NE(shown.output.find("<key>a</key>"), std::string::npos) << shown.output;
+  // Dates beyond any calendar are shown as unknown, the others as the UTC time they name.
+  EXPECT_NE(shown.output.find("<date>?</date>\n\t\t<date>?</date>\n\t\t<date>2001-01-01T00:00:00Z"),
+            std::string::npos)
+      << shown.output;
   const testing::CommandResult checked = orvo("store --check");
   EXPECT_EQ(checked.status, 1);
   EXPECT_NE(checked.output.find("GamesKey[\"b\"] is not a dictionary"), std::string::npos);

@@ -4,14 +4,16 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <nlohmann/json.hpp>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cipher/Base64.h"
@@ -19,21 +21,22 @@
 #include "platform/FileSystem.h"
 #include "platform/PropertyList.h"
 #include "platform/Utf8.h"
+#include "store/AppGroupStore.h"
 
 namespace orvo::tool {
 namespace {
-
-constexpr std::string_view kGroup = ORVO_APP_GROUP_IDENTIFIER;
 
 struct Places {
   std::string container, suite, lock, userData;
 };
 
+// Where the module looks: the same functions name them for the tool and for the games.
 std::optional<Places> places() {
-  const std::optional<std::string> container = fs::appGroupContainerPath(kGroup);
-  if (!container) return std::nullopt;
-  const std::string suite = *container + "/Library/Preferences/" + std::string(kGroup) + ".plist";
-  return Places{*container, suite, suite + ".lock", *container + "/UserData"};
+  const std::optional<fs::FileName> container = store::container();
+  const std::optional<fs::FileName> suite = DefaultsSuite::fileOf(store::kAppGroupIdentifier);
+  if (!container || !suite) return std::nullopt;
+  return Places{*container, *suite, DefaultsSuite::lockFileOf(*suite),
+                *container + "/" + std::string(store::kUserDataFile)};
 }
 
 // ---- The suite as an XML property list, the form plistutil shows ------------------------
@@ -70,11 +73,15 @@ void appendXml(std::string& out, const plist::Value& value, int depth) {
   } else if (const auto* b = value.as<bool>()) {
     out += *b ? "<true/>\n" : "<false/>\n";
   } else if (const auto* date = value.as<plist::Date>()) {
-    const auto seconds = static_cast<time_t>(std::floor(date->secondsSince2001 + 978307200.0));
+    // Converted only when time_t holds it: a stored date may be any double.
+    const double unixSeconds = std::floor(date->secondsSince2001 + 978307200.0);
     tm utc{};
     char text[32] = "?";
-    if (std::isfinite(date->secondsSince2001) && gmtime_r(&seconds, &utc) != nullptr) {
-      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    if (std::fabs(unixSeconds) < 1e15) {
+      const auto seconds = static_cast<time_t>(unixSeconds);
+      if (gmtime_r(&seconds, &utc) != nullptr) {
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+      }
     }
     out += std::string("<date>") + text + "</date>\n";
   } else if (const auto* data = value.as<plist::Data>()) {
@@ -110,38 +117,54 @@ struct Suite {
   std::string state;  // for a person
   std::optional<plist::Value> root;
   bool damaged = false;  // exists, but cannot be read or does not parse as a dictionary
+  bool movable = false;  // damaged in what it holds, which no retry mends: moved aside on request
 };
 
 Suite readSuite(const Places& at) {
   fs::FileContent content = fs::readFile(at.suite);
   if (content.status == fs::FileContent::Status::kMissing) {
-    return {"not created yet: the first update of a game creates it", std::nullopt, false};
+    return {"not created yet: the first update of a game creates it", std::nullopt};
   }
   if (content.status == fs::FileContent::Status::kFailed) {
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(at.suite, ec) &&
+        std::filesystem::file_size(at.suite, ec) > fs::kMaxFileSize && !ec) {
+      return {
+          "is over 64 MiB: the games neither read nor replace it (orvo store --quarantine "
+          "moves it aside)",
+          std::nullopt, true, true};
+    }
+    // A permission, an I/O error or something other than a file: mended where it is, not moved.
     return {
-        "cannot be read (a permission, an I/O error, not a file, or over 64 MiB): the games "
-        "neither read nor replace it",
-        std::nullopt, true};
+        "cannot be read (a permission, an I/O error or not a file): the games neither read nor "
+        "replace it",
+        std::nullopt, true, false};
   }
   std::optional<plist::Value> root = plist::readPropertyList(content.bytes);
   if (!root || !root->is<plist::Dictionary>()) {
     return {
         "does not parse as a property list of a dictionary: the games neither read nor "
         "replace it (orvo store --quarantine moves it aside)",
-        std::nullopt, true};
+        std::nullopt, true, true};
   }
   const bool binary = content.bytes.size() >= 8 && content.bytes[0] == 'b';
   return {std::to_string(content.bytes.size()) + " bytes, " + (binary ? "binary" : "XML") +
               " property list",
-          std::move(root), false};
+          std::move(root)};
 }
 
 std::string lockState(const Places& at) {
   const int fd = ::open(at.lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? "not created yet" : "cannot be opened";
+  if (fd < 0) {
+    return errno == ENOENT ? "not created yet"
+                           : std::string("cannot be opened: ") + std::strerror(errno);
+  }
   const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const int error = errno;
   ::close(fd);
-  return free ? "free" : "held: a game is updating the suite now";
+  if (free) return "free";
+  return error == EWOULDBLOCK ? "held: a game is updating the suite now"
+                              : std::string("cannot be locked: ") + std::strerror(error);
 }
 
 // The identity as GetUserID reads it, or why there is none.
@@ -153,14 +176,15 @@ std::string userDataState(const Places& at, bool& wrong) {
   }
   wrong = true;
   if (content.status != fs::FileContent::Status::kRead) return "cannot be read";
-  if (!jsonTextToUtf8(content.bytes)) return "not text in a Unicode encoding";
-  const auto json =
-      nlohmann::json::parse(content.bytes.begin(), content.bytes.end(), nullptr, false);
-  if (json.is_discarded()) return "not JSON";
-  const auto found = json.is_object() ? json.find("UserID") : json.end();
-  if (found == json.end() || !found->is_string()) return "no \"UserID\" text at its top level";
+  const std::optional<std::string> userID = store::topLevelUserID(std::move(content.bytes));
+  if (!userID) {
+    return "no \"UserID\" text at the top level of a JSON document in UTF-8, -16 or -32 "
+           "(GetUserID gives null)";
+  }
   wrong = false;
-  return "\"UserID\" is " + found->dump();
+  std::string shown = "\"UserID\" is ";
+  appendJsonString(shown, *userID);
+  return shown;
 }
 
 // ---- Checking -----------------------------------------------------------------------------
@@ -256,10 +280,10 @@ int checkStore() {
     std::printf("no container: the games' installer creates it\n");
     return 1;
   }
-  std::vector<std::string> problems;
   const Suite suite = readSuite(*at);
-  if (suite.damaged) problems.push_back("the suite " + suite.state);
+  std::vector<std::string> problems;
   if (suite.root) problems = suiteProblems(*suite.root->as<plist::Dictionary>());
+  if (suite.damaged) problems.push_back("the suite " + suite.state);
   bool wrong = false;
   const std::string userData = userDataState(*at, wrong);
   if (wrong) problems.push_back("UserData: " + userData);
@@ -282,9 +306,10 @@ int quarantineStore() {
     return 1;
   }
   const Suite suite = readSuite(*at);
-  if (!suite.damaged) {
-    std::printf(suite.root ? "the suite reads well: nothing to move aside\n"
-                           : "there is no suite to move aside\n");
+  if (!suite.movable) {
+    std::printf("%s\n", suite.root      ? "the suite reads well: nothing to move aside"
+                        : suite.damaged ? "the suite cannot be read where it is: nothing moved"
+                                        : "there is no suite to move aside");
     return 1;
   }
   const std::time_t now = std::time(nullptr);

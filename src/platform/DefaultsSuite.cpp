@@ -20,6 +20,16 @@ fs::FileName suiteFile(const fs::FileName& container, std::string_view name) {
 
 }  // namespace
 
+std::optional<fs::FileName> DefaultsSuite::fileOf(std::string_view name) {
+  const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
+  if (!container) return std::nullopt;
+  return suiteFile(*container, name);
+}
+
+fs::FileName DefaultsSuite::lockFileOf(const fs::FileName& suiteFile) {
+  return suiteFile + ".lock";
+}
+
 std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
   const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
   if (!container) return std::nullopt;
@@ -49,7 +59,7 @@ bool DefaultsSuite::update(std::string_view name,
   const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
   if (!container) return false;
   const fs::FileName file = suiteFile(*container, name);
-  const fs::FileName lockFile = file + ".lock";
+  const fs::FileName lockFile = lockFileOf(file);
   const std::optional<fs::ExclusiveLock> lock = [&]() -> std::optional<fs::ExclusiveLock> {
     std::optional<fs::ExclusiveLock> first = fs::ExclusiveLock::acquire(lockFile, kLockPatience);
     // The folder of the suite is made on the first update, in a container that exists.

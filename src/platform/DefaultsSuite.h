@@ -20,6 +20,12 @@ class DefaultsSuite {
   // holds the lock, far shorter than a game may stall its player.
   static constexpr std::chrono::milliseconds kLockPatience{5000};
 
+  // Where the suite of the app group `name` is stored; none when the group has no container
+  // path. Every update of it holds an exclusive lock on the file beside it, lockFileOf(file),
+  // which is never deleted.
+  static std::optional<fs::FileName> fileOf(std::string_view name);
+  static fs::FileName lockFileOf(const fs::FileName& suiteFile);
+
   // A fresh handle on the suite of the app group `name`, for reading. None when the group has
   // no container, or the suite file cannot be read (any failure but "no such file"), does not
   // parse or is not a dictionary. A missing file is an empty suite.

@@ -3,9 +3,12 @@
 #ifndef ORVO_STORE_APPGROUPSTORE_H_
 #define ORVO_STORE_APPGROUPSTORE_H_
 
+#include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/DefaultsSuite.h"
 #include "platform/FileSystem.h"
@@ -13,6 +16,8 @@
 namespace orvo::store {
 
 inline constexpr std::string_view kAppGroupIdentifier = ORVO_APP_GROUP_IDENTIFIER;
+// The player's identity, a JSON file in the container.
+inline constexpr std::string_view kUserDataFile = "UserData";
 
 // A fresh handle on the group's suite, for reading; none when it cannot be opened.
 inline std::optional<const DefaultsSuite> openSuite() {
@@ -29,6 +34,10 @@ inline bool updateSuite(const std::function<bool(DefaultsSuite&)>& change) {
 inline std::optional<fs::FileName> container() {
   return fs::appGroupContainerPath(kAppGroupIdentifier);
 }
+
+// The text of the top-level "UserID" member of a JSON document in any Unicode encoding; none
+// when the document is not valid JSON, nests past 512 levels or has no such text.
+std::optional<std::string> topLevelUserID(std::vector<std::uint8_t> json);
 
 }  // namespace orvo::store
 

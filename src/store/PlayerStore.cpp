@@ -2,6 +2,7 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 
 #include "DataManager.h"
 #include "bridge/Text.h"
@@ -11,7 +12,6 @@
 namespace orvo::store {
 namespace {
 
-constexpr std::string_view kUserDataFile = "UserData";
 constexpr std::string_view kUserIDKey = "UserID";
 constexpr std::string_view kRefCodeKey = "refCode";
 constexpr std::string_view kEventsDatesKey = "eventsDates";
@@ -74,17 +74,19 @@ std::optional<std::string> readUserID() {
   const std::optional<fs::FileName> groupContainer = container();
   if (!groupContainer) return std::nullopt;
   fs::FileContent content = fs::readFile(*groupContainer + "/" + std::string(kUserDataFile));
-  if (content.status != fs::FileContent::Status::kRead || !jsonTextToUtf8(content.bytes)) {
-    return std::nullopt;
-  }
-  UserIDFinder finder;
-  if (!nlohmann::json::sax_parse(content.bytes.begin(), content.bytes.end(), &finder)) {
-    return std::nullopt;
-  }
-  return finder.userID();
+  if (content.status != fs::FileContent::Status::kRead) return std::nullopt;
+  return topLevelUserID(std::move(content.bytes));
 }
 
 }  // namespace
+
+std::optional<std::string> topLevelUserID(std::vector<std::uint8_t> json) {
+  if (!jsonTextToUtf8(json)) return std::nullopt;
+  UserIDFinder finder;
+  if (!nlohmann::json::sax_parse(json.begin(), json.end(), &finder)) return std::nullopt;
+  return finder.userID();
+}
+
 }  // namespace orvo::store
 
 char* DataManager::getUserID() noexcept {
