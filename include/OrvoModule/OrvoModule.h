@@ -4,7 +4,8 @@
  * Conventions, which every function below follows:
  *  1. Text arguments are NUL-terminated UTF-8. They are read during the call only and stay
  *     the caller's. A null pointer, or text that is not valid UTF-8, gives the function's
- *     no-value result (null, 0 or no effect).
+ *     no-value result (null, 0 or no effect). So does a time that is not a finite number,
+ *     or a duration that is negative or not a number: nothing is written or logged.
  *  2. Returned text is a fresh copy made with strdup: the caller owns it and releases it with
  *     OrvoModuleFree, or with the C library's free where that is the allocator the module uses
  *     (a host that binds free from a library of its choosing may get another one). Every call
