@@ -8,7 +8,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 # clang 14 with libFuzzer and the sanitizer runtimes.
 ORVO_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-ORVO_FUZZ_TARGETS=(property_list user_data key_import decryption url scheme_handlers registry)
 
 seconds=${1:-60}
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || { echo "usage: $0 [seconds-per-target]" >&2; exit 2; }
@@ -21,10 +20,12 @@ orvo_build "$build" -DORVO_BUILD_FUZZERS=ON -DORVO_BUILD_TESTS=OFF \
 export UBSAN_OPTIONS=print_stacktrace=1
 failed=()
 summary=()
-for target in "${ORVO_FUZZ_TARGETS[@]}"; do
+# Every target has a seed folder of its name.
+for corpus in "$ORVO_ROOT"/fuzz/corpus/*/; do
+  target=$(basename "$corpus")
   work="$build/corpus/$target" artifacts="$build/artifacts/$target" log="$build/logs/$target.log"
   mkdir -p "$work" "$artifacts" "$(dirname "$log")"
-  cp -R "$ORVO_ROOT/fuzz/corpus/$target/." "$work/"
+  cp -R "$corpus." "$work/"
   echo "Fuzzing $target for ${seconds}s (log: ${log#"$ORVO_ROOT"/})"
   # Inputs up to 64 KiB: registries larger than that are slow for known reasons, not findings.
   status=0
