@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Returned userID(quietly(GetUserID));
   std::vector<std::uint8_t> utf8(data, data + size);
   const std::optional<std::string> expected =
-      orvo::jsonTextToUtf8(utf8) ? expectedUserID(textOf(utf8.data(), utf8.size())) : std::nullopt;
+      orvo::unicodeTextToUtf8(utf8) ? expectedUserID(textOf(utf8.data(), utf8.size())) : std::nullopt;
   // A C string: a "\u0000" in the identity ends it.
   FUZZ_CHECK(expected ? userID && std::string_view(userID.get()) == expected->c_str() : !userID);
   return 0;

@@ -20,6 +20,8 @@ using Refs = std::vector<std::uint64_t>;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t kBit63 = std::uint64_t{1} << 63;
 
+using namespace std::string_view_literals;
+
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
 // The arguments as a vector of T: a table that reads as one list.
@@ -306,12 +308,52 @@ TEST(XmlPropertyList, RefusesMalformedDocuments) {
     for (int i = 0; i < 10; ++i) laughs += std::string("&") + static_cast<char>(c - 1) + ";";
     laughs += "\">";
   }
-  for (const std::string& xml :
-       {std::string(), std::string("<plist>"), std::string("<array><true/></array>"),
-        std::string("<plist><true/></plist><plist/>"),
-        laughs + "]><plist><string>&j;</string></plist>"}) {
+  // Whole documents that are not well-formed XML, however harmless what they hold.
+  const std::string plist = "<plist><string>a</string></plist>";
+  for (const std::string& xml : std::initializer_list<std::string>{
+           "",
+           "<plist>",
+           "<array><true/></array>",
+           "<plist><true/></plist><plist/>",
+           laughs + "]><plist><string>&j;</string></plist>",
+           plist + "x",
+           "x" + plist,
+           "<![CDATA[x]]>" + plist,
+           " <?xml version='1.0'?>" + plist,
+           "<?xml encoding='UTF-8'?>" + plist,
+           "<?xml version='1.0' standalone='maybe'?>" + plist,
+           "<?xml version='1.0' encoding='KOI8-R'?>" + plist,
+           "<?xml version='1.0' encoding='UTF-16'?>" + plist,
+           "<?xml version='1.0' encoding='US-ASCII'?><plist><string>\xC3\xA9</string></plist>",
+           "<plist version='1.0' version='1.0'><string>a</string></plist>",
+           "<plist a='<'><string>a</string></plist>",
+           "<plist a='&bogus;'><string>a</string></plist>",
+           "<plist><string>a]]>b</string></plist>",
+           "<plist><string>a<!-- b -- c --></string></plist>",
+           "<plist><string>a<!-- b ---></string></plist>",
+           plist + "<?XML version='1.0'?>",
+           std::string("<plist><string>a\0b</string></plist>"sv),
+           plist + std::string("\0x"sv),
+           "<plist><string>\xEF\xBF\xBE</string></plist>",
+           "<plist><!-- \xEF\xBF\xBF --><true/></plist>",
+           "\xEF\xBB\xBF<?xml version='1.0' encoding='ISO-8859-1'?>" + plist}) {
     EXPECT_FALSE(readXmlPropertyList(bytesOf(xml))) << xml;
   }
+  // What the same rules allow: a declaration, a document type, comments and processing
+  // instructions where XML puts them, Latin-1 and UTF-16 as declared or marked.
+  const std::string utf16(
+      "\xFF\xFE<\0p\0l\0i\0s\0t\0>\0<\0t\0r\0u\0e\0/\0>\0<\0/\0p\0l\0i\0s\0t\0>\0"sv);
+  const std::pair<std::string, Value> wellFormed[] = {
+      {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+       "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<!-- c --><?pi x?>\n" +
+           plist + "\n<!-- after -->\n",
+       "a"},
+      {"<?xml version='1.0' encoding='ISO-8859-1'?><plist><string>\xE9</string></plist>",
+       "\xC3\xA9"},
+      {"<plist><string>a<!-- b -->c<?pi d?></string></plist>", "ac"},
+      {utf16, true}};
+  for (const auto& [xml, value] : wellFormed)
+    EXPECT_TRUE(same(readXmlPropertyList(bytesOf(xml)), value)) << xml;
 }
 
 // Reads on a thread with a 256 KiB stack, as a worker of a host application may have: files

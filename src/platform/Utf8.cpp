@@ -31,19 +31,6 @@ std::optional<WideEncoding> wideEncodingOf(const std::vector<std::uint8_t>& b) {
   return std::nullopt;
 }
 
-void appendUtf8(std::vector<std::uint8_t>& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<std::uint8_t>(c));
-    return;
-  }
-  static constexpr std::uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
-  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-  out.push_back(static_cast<std::uint8_t>(kLead[extra] | (c >> (6 * extra))));
-  for (int i = extra - 1; i >= 0; --i) {
-    out.push_back(static_cast<std::uint8_t>(0x80 | ((c >> (6 * i)) & 0x3F)));
-  }
-}
-
 }  // namespace
 
 bool isValidUtf8(std::string_view text) {
@@ -80,11 +67,24 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
-bool jsonTextToUtf8(std::vector<std::uint8_t>& bytes) {
+void appendUtf8(std::string& out, std::uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  static constexpr std::uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
+  const int extra = c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+  out.push_back(static_cast<char>(kLead[extra] | (c >> (6 * extra))));
+  for (int i = extra - 1; i >= 0; --i) {
+    out.push_back(static_cast<char>(0x80 | ((c >> (6 * i)) & 0x3F)));
+  }
+}
+
+std::optional<std::size_t> unicodeTextToUtf8(std::vector<std::uint8_t>& bytes) {
   const std::optional<WideEncoding> encoding = wideEncodingOf(bytes);
-  if (!encoding) return true;
+  if (!encoding) return 1;
   const auto [unit, bigEndian, start] = *encoding;
-  if ((bytes.size() - start) % unit != 0) return false;
+  if ((bytes.size() - start) % unit != 0) return std::nullopt;
   const auto unitAt = [&, unit = unit, bigEndian = bigEndian](std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < unit; ++i) {
@@ -92,22 +92,22 @@ bool jsonTextToUtf8(std::vector<std::uint8_t>& bytes) {
     }
     return value;
   };
-  std::vector<std::uint8_t> utf8;
+  std::string utf8;
   utf8.reserve(bytes.size());
   for (std::size_t at = start; at < bytes.size(); at += unit) {
     std::uint32_t c = unitAt(at);
     if (unit == 2 && c >= 0xD800 && c <= 0xDBFF && at + 2 < bytes.size()) {
       const std::uint32_t low = unitAt(at + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return false;
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
       c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
       at += 2;
     } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-      return false;  // a lone surrogate, or beyond Unicode
+      return std::nullopt;  // a lone surrogate, or beyond Unicode
     }
     appendUtf8(utf8, c);
   }
-  bytes = std::move(utf8);
-  return true;
+  bytes.assign(utf8.begin(), utf8.end());
+  return unit;
 }
 
 void appendJsonString(std::string& out, std::string_view text) {

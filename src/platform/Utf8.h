@@ -1,7 +1,9 @@
 #ifndef ORVO_PLATFORM_UTF8_H_
 #define ORVO_PLATFORM_UTF8_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,11 +13,15 @@ namespace orvo {
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view text);
 
-// JSON text may be UTF-8, UTF-16 or UTF-32 in either byte order, told by a byte-order mark or by
-// the zero bytes among its first four (it starts with two ASCII characters). Rewrites UTF-16 and
-// UTF-32 text in place as UTF-8 and leaves UTF-8 as it is; false, for text that is not
-// well-formed in its encoding.
-bool jsonTextToUtf8(std::vector<std::uint8_t>& bytes);
+// Appends a code point (below U+110000, not a surrogate) in UTF-8.
+void appendUtf8(std::string& out, std::uint32_t c);
+
+// JSON and XML text may be UTF-8, UTF-16 or UTF-32 in either byte order, told by a byte-order
+// mark or by the zero bytes among its first four (either starts with two ASCII characters).
+// Rewrites UTF-16 and UTF-32 text in place as UTF-8 and leaves other text as it is. The size of
+// the unit found (2 or 4; 1 for text left as it is); none for text that is not well-formed in
+// its encoding.
+std::optional<std::size_t> unicodeTextToUtf8(std::vector<std::uint8_t>& bytes);
 
 // Appends `text` as a JSON string: quoted, with '"', '\\' and the control characters escaped
 // (the short escape where JSON has one, \u00XX for the others).

@@ -8,31 +8,13 @@
 
 #include "platform/PropertyList.h"
 #include "platform/Utf8.h"
+#include "platform/XmlDocument.h"
 
 namespace orvo::plist {
 namespace {
 
 // Seconds from 1970-01-01 to 2001-01-01, the epoch of property-list dates.
 constexpr std::int64_t kUnixSecondsAt2001 = 978307200;
-
-bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-bool isBlank(std::string_view text) {
-  for (const char c : text) {
-    if (!isXmlSpace(c)) return false;
-  }
-  return true;
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && isXmlSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isXmlSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool isText(const pugi::xml_node& node) {
-  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
-}
 
 template <typename T>
 bool parseWhole(std::string_view text, T& out, int base) {
@@ -41,76 +23,40 @@ bool parseWhole(std::string_view text, T& out, int base) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-bool isXmlChar(std::uint32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-void appendUtf8(std::string& out, std::uint32_t c) {
-  auto put = [&out](std::uint32_t byte) { out.push_back(static_cast<char>(byte)); };
-  if (c < 0x80) {
-    put(c);
-  } else if (c < 0x800) {
-    put(0xC0 | c >> 6);
-    put(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    put(0xE0 | c >> 12);
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  } else {
-    put(0xF0 | c >> 18);
-    put(0x80 | (c >> 12 & 0x3F));
-    put(0x80 | (c >> 6 & 0x3F));
-    put(0x80 | (c & 0x3F));
-  }
-}
-
-// Character data with its references resolved. The parser is told not to do it because it
-// leaves references it does not know as they are, and turns &#0; into an early end of the
-// text; here both fail, as does a raw control character.
-bool appendDecoded(std::string_view raw, std::string& out) {
-  while (!raw.empty()) {
-    const std::size_t amp = raw.find('&');
-    for (const char c : raw.substr(0, amp)) {
-      if (static_cast<unsigned char>(c) < 0x20 && !isXmlSpace(c)) return false;
-    }
-    out.append(raw.substr(0, amp));
-    if (amp == std::string_view::npos) return true;
-    const std::size_t semicolon = raw.find(';', amp);
-    if (semicolon == std::string_view::npos) return false;
-    const std::string_view name = raw.substr(amp + 1, semicolon - amp - 1);
-    raw.remove_prefix(semicolon + 1);
-    if (name == "lt") {
-      out.push_back('<');
-    } else if (name == "gt") {
-      out.push_back('>');
-    } else if (name == "amp") {
-      out.push_back('&');
-    } else if (name == "quot") {
-      out.push_back('"');
-    } else if (name == "apos") {
-      out.push_back('\'');
-    } else {
-      std::uint32_t c = 0;
-      const bool hex = name.size() > 1 && name[1] == 'x';
-      if (name.empty() || name[0] != '#' ||
-          !parseWhole(name.substr(hex ? 2 : 1), c, hex ? 16 : 10) || !isXmlChar(c)) {
-        return false;
-      }
-      appendUtf8(out, c);
-    }
+bool isBlank(std::string_view text) {
+  for (const char c : text) {
+    if (!xml::isSpace(c)) return false;
   }
   return true;
 }
 
-// The character data of a scalar element; CDATA sections join the text around them.
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && xml::isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && xml::isSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool isText(const pugi::xml_node& node) {
+  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// The character data of a scalar element; CDATA sections join the text around them, comments
+// and processing instructions are not part of it.
 bool textOf(const pugi::xml_node& element, std::string& out) {
   out.clear();
   for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_cdata) {
-      out += child.value();
-    } else if (child.type() != pugi::node_pcdata || !appendDecoded(child.value(), out)) {
-      return false;
+    switch (child.type()) {
+      case pugi::node_cdata:
+        out += child.value();
+        break;
+      case pugi::node_pcdata:
+        if (!xml::appendDecoded(child.value(), out)) return false;
+        break;
+      case pugi::node_comment:
+      case pugi::node_pi:
+        break;
+      default:
+        return false;
     }
   }
   return true;
@@ -192,7 +138,7 @@ std::optional<Data> parseData(std::string_view text) {
   std::size_t symbols = 0;
   std::size_t padding = 0;
   for (const char c : text) {
-    if (isXmlSpace(c)) continue;
+    if (xml::isSpace(c)) continue;
     ++symbols;
     if (c == '=') {
       ++padding;
@@ -271,11 +217,7 @@ struct Frame {
 
 std::optional<Value> readXmlPropertyList(std::span<const std::uint8_t> bytes) {
   pugi::xml_document document;
-  // Whitespace-only text is kept so that <string> </string> keeps its space; containers skip it.
-  const unsigned options = pugi::parse_cdata | pugi::parse_eol | pugi::parse_ws_pcdata;
-  if (!document.load_buffer(bytes.data(), bytes.size(), options, pugi::encoding_auto)) {
-    return std::nullopt;
-  }
+  if (!xml::loadWellFormed(bytes, document)) return std::nullopt;
   pugi::xml_node plist;
   if (!nextElement(document.first_child(), plist) || !plist ||
       std::string_view(plist.name()) != "plist") {

@@ -81,7 +81,7 @@ std::optional<std::string> readUserID() {
 }  // namespace
 
 std::optional<std::string> topLevelUserID(std::vector<std::uint8_t> json) {
-  if (!jsonTextToUtf8(json)) return std::nullopt;
+  if (!unicodeTextToUtf8(json)) return std::nullopt;
   UserIDFinder finder;
   if (!nlohmann::json::sax_parse(json.begin(), json.end(), &finder)) return std::nullopt;
   return finder.userID();
