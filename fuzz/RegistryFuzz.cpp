@@ -1,9 +1,10 @@
-// Any bytes as the group's suite file, then every registry and player-store operation on it,
-// with game keys from the suite where it has any.
+// Any bytes as the group's suite file, old enough to be healed, then every registry and
+// player-store operation on it, with game keys from the suite where it has any.
 #include <OrvoModule/OrvoModule.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -64,13 +65,26 @@ void checkListing(const char* listing, const plist::Dictionary* registry) {
   }
 }
 
+// Whether a damaged copy beside the suite holds `bytes`.
+bool keptDamaged(const stdfs::path& suiteFile, std::string_view bytes) {
+  const std::string prefix = suiteFile.filename().string() + ".damaged-";
+  for (const auto& entry : stdfs::directory_iterator(suiteFile.parent_path())) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0 && readFile(entry.path()) == bytes) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const stdfs::path suiteFile =
       appGroupFile("Library/Preferences/" ORVO_APP_GROUP_IDENTIFIER ".plist");
   const std::string_view input = textOf(data, size);
+  stdfs::remove_all(suiteFile.parent_path());  // no last good or damaged copy of earlier inputs
   writeFile(suiteFile, input);
+  stdfs::last_write_time(suiteFile, stdfs::file_time_type::clock::now() - std::chrono::minutes(1));
   std::optional<plist::Value> suite = parseSuite(input);
   const bool readable = suite.has_value();
   const auto games = [&] { return entry(suite ? &*suite : nullptr, "GamesKey"); };
@@ -83,9 +97,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quietly(operation);
     std::string now = readFile(suiteFile);
     unchanged = std::exchange(stored, now) == now;
-    if (readable) suite = parseSuite(stored);
-    // Still readable by the module, which reads no larger file; one it cannot read, untouched.
-    FUZZ_CHECK(readable ? suite && stored.size() <= orvo::fs::kMaxFileSize : unchanged);
+    suite = parseSuite(stored);
+    // Readable by the module, which reads no larger file; a damaged suite untouched until a
+    // writer heals it, keeping its bytes in a damaged copy.
+    FUZZ_CHECK(suite ? stored.size() <= orvo::fs::kMaxFileSize : unchanged);
+    FUZZ_CHECK(readable || !suite || keptDamaged(suiteFile, input));
   };
 
   std::vector<std::string> keys{"com.orvo.unregistered"};

@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -132,11 +134,11 @@ TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
   const testing::CommandResult checked = orvo("store --check");
   EXPECT_EQ(checked.status, 1);
   EXPECT_NE(checked.output.find("GamesKey[\"b\"] is not a dictionary"), std::string::npos);
-  EXPECT_EQ(orvo("store --quarantine").status, 1);  // it reads well: nothing is moved
-  group.writeSuiteBytes("damaged");
-  EXPECT_EQ(orvo("store --quarantine").status, 0);
-  EXPECT_FALSE(std::filesystem::exists(group.suitePath()));
-  // The damaged copies aside, by content.
+  EXPECT_EQ(orvo("store --quarantine").status, 1);  // it reads well: nothing to heal
+  // Healed by hand as a game's next update would: the damaged bytes kept, the last good copy in
+  // place, both shown; a second damage gets a copy of its own.
+  const std::string good = group.readSuiteBytes();
+  std::filesystem::copy_file(group.suitePath(), group.lastGoodPath());
   const auto copiesAside = [&group] {
     std::multiset<std::string> copies;
     for (const auto& entry : std::filesystem::directory_iterator(group.suitePath().parent_path())) {
@@ -146,15 +148,21 @@ TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
     }
     return copies;
   };
-  EXPECT_EQ(copiesAside(), std::multiset<std::string>{"damaged"});
-  // A second one within the same second never replaces the first copy: it is refused instead.
-  group.writeSuiteBytes("damaged again");
-  if (orvo("store --quarantine").status == 0) {
-    EXPECT_EQ(copiesAside(), (std::multiset<std::string>{"damaged", "damaged again"}));
-  } else {
-    EXPECT_EQ(copiesAside(), std::multiset<std::string>{"damaged"});
-    EXPECT_EQ(testing::readFile(group.suitePath()), "damaged again");
+  for (const char* damage : {"damaged", "damaged again"}) {
+    group.writeSuiteBytes(damage);
+    std::filesystem::last_write_time(
+        group.suitePath(), std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+    EXPECT_NE(orvo("store").output.find("damaged"), std::string::npos);
+    EXPECT_EQ(orvo("store --quarantine").status, 0);
+    EXPECT_EQ(group.readSuiteBytes(), good);
   }
+  EXPECT_EQ(copiesAside(), (std::multiset<std::string>{"damaged", "damaged again"}));
+  EXPECT_NE(orvo("store").output.find(".plist.damaged-"), std::string::npos);
+  // A container whose suite has no folder yet has nothing to heal.
+  std::filesystem::remove_all(group.suitePath().parent_path());
+  const testing::CommandResult none = orvo("store --quarantine");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.output.find("nothing to heal"), std::string::npos) << none.output;
 }
 
 // Hosts in other languages: the Python and C# bindings call every entry point of the built

@@ -1,6 +1,5 @@
 // What the store promises under faults: every file-system call failing in turn, writers killed
-// mid-write, hosts that stall or close their standard error, a lock that is never released, and
-// long use of every entry point.
+// mid-write and mid-heal, a lock that is never released, and long use of every entry point.
 #include <OrvoModule/OrvoModule.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,8 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "RsaPeer.h"
@@ -43,54 +44,36 @@ using testing::takeText;
 using testing::TempAppGroup;
 using Text = std::optional<std::string>;
 
-// Long loops run lighter where every call is slow (under valgrind).
-int rounds(int full) { return std::getenv("ORVO_TEST_LIGHT") ? std::max(full / 50, 2) : full; }
+using testing::leftovers;
+using testing::rounds;
+using testing::SeededGroup;
 
-// Two games: A's oldest interstitial lies before any window ending at 100, B's does not block.
-Dictionary seedSuite() {
-  Dictionary a, b, games, root;
-  a.set("InterstitialsDates", Array{Value(0.0)});
-  b.set("InterstitialsDates", Array{Value(5.0)});
-  games.set("A", a);
-  games.set("B", b);
-  root.set("refCode", "R");
-  root.set("GamesKey", games);
-  return root;
+// A suite of two games as stored, its bytes.
+std::string seedBytes() {
+  const auto bytes = plist::writeBinaryPropertyList(testing::twoGameSuite());
+  return std::string(bytes->begin(), bytes->end());
 }
 
-// A throwaway group on tmpfs holding the seed suite and a player identity.
-struct SeededGroup : TempAppGroup {
-  SeededGroup() : TempAppGroup("/dev/shm") {
-    writeSuite(seedSuite());
-    writeFile("UserData", R"({"UserID":"U"})");
-  }
-};
+constexpr char kDamage[] = "not a property list";
 
-// What lies beside the suite apart from the suite and its lock: leftovers of writers.
-std::vector<std::string> leftovers(const TempAppGroup& group) {
-  const std::string suite = group.suitePath().filename().string();
-  std::vector<std::string> names;
+// The suite damaged long enough ago to be healed, its last good copy the two-game suite.
+void damage(const TempAppGroup& group) {
+  std::ofstream(group.lastGoodPath(), std::ios::binary) << seedBytes();
+  group.writeSuiteBytes(kDamage);
+  stdfs::last_write_time(group.suitePath(),
+                         stdfs::file_time_type::clock::now() - std::chrono::minutes(1));
+}
+
+// The contents of the damaged copies beside the suite.
+std::multiset<std::string> damagedCopies(const TempAppGroup& group) {
+  std::multiset<std::string> copies;
+  const std::string prefix = group.suitePath().filename().string() + ".damaged-";
   for (const auto& entry : stdfs::directory_iterator(group.suitePath().parent_path())) {
-    const std::string name = entry.path().filename().string();
-    if (name != suite && name != suite + ".lock") names.push_back(name);
-  }
-  return names;
-}
-
-// The exit status of a child, waiting at most `seconds`; 128 + the signal when a signal ended
-// it, and -1, with the child killed, when it did not end in time.
-int exitStatusWithin(pid_t child, int seconds, const std::function<void()>& whileWaiting = {}) {
-  for (int waited = 0; waited < seconds * 1000; ++waited) {
-    int status = 0;
-    if (::waitpid(child, &status, WNOHANG) == child) {
-      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+      copies.insert(testing::readFile(entry.path()));
     }
-    if (whileWaiting) whileWaiting();
-    ::usleep(1000);
   }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
-  return -1;
+  return copies;
 }
 
 // ---- Every file-system call failing in turn ------------------------------------------------
@@ -108,22 +91,26 @@ int injectFault(const char* call) {
   return injection->calls.size() - 1 == injection->failAt ? injection->error : 0;
 }
 
-// A call of the module and what it reported: its text, "1" for a yes, none for no value.
+// A call of the module and what it reported: its text, "1" for a yes, none for no value. A
+// call on a damaged suite heals it first (a writer) or reads the last good copy.
 struct StoreCall {
   const char* name;
+  bool onDamage;
   std::function<Text()> run;
   friend void PrintTo(const StoreCall& c, std::ostream* os) { *os << c.name; }
 };
 
 struct Outcome {
   Text reported;
-  std::optional<Value> state;
+  std::string suite, lastGood;
+  std::multiset<std::string> damaged;
   std::vector<std::string> leftovers;
   std::vector<std::string> calls;
 };
 
 Outcome runFailing(const StoreCall& call, std::size_t failAt, int error) {
   SeededGroup group;
+  if (call.onDamage) damage(group);
   Injection plan{failAt, error, {}};
   injection = &plan;
   fs::setFaultHook(injectFault);
@@ -133,26 +120,40 @@ Outcome runFailing(const StoreCall& call, std::size_t failAt, int error) {
     reported = call.run();
   }
   fs::setFaultHook(nullptr);
-  return {reported, group.readSuite(), leftovers(group), plan.calls};
+  return {reported,
+          group.readSuiteBytes(),
+          testing::readFile(group.lastGoodPath()),
+          damagedCopies(group),
+          leftovers(group),
+          plan.calls};
 }
 
 class InjectedFault : public ::testing::TestWithParam<StoreCall> {};
 
+// Whatever call fails, the store holds the state before the call or after it (or, on a heal,
+// the restored last good copy), no byte of the damaged suite is lost, and nothing is left over.
 TEST_P(InjectedFault, LeavesTheOldOrTheNewStateAndReportsOnlyWhatWasStored) {
   const Outcome clean = runFailing(GetParam(), SIZE_MAX, 0);
-  ASSERT_TRUE(clean.reported || GetParam().name == std::string("SetEventDate"));
-  const Value old = seedSuite();
+  ASSERT_TRUE(clean.reported || std::string(GetParam().name).starts_with("SetEventDate"));
+  const std::string before = GetParam().onDamage ? kDamage : seedBytes();
+  const std::string lastGoodBefore = GetParam().onDamage ? seedBytes() : "";
   int survived = 0;
   for (std::size_t at = 0; at < clean.calls.size(); ++at) {
     for (const int error : {ENOSPC, EIO, EACCES, ENOMEM, EINTR}) {
       SCOPED_TRACE(clean.calls[at] + " #" + std::to_string(at) + ": " + std::strerror(error));
       const Outcome out = runFailing(GetParam(), at, error);
-      ASSERT_TRUE(out.state == old || out.state == clean.state);
-      EXPECT_TRUE(out.leftovers.empty());
+      const bool restored = GetParam().onDamage && out.suite == seedBytes();
+      ASSERT_TRUE(out.suite == before || out.suite == clean.suite || restored);
+      EXPECT_TRUE(out.lastGood == lastGoodBefore || out.lastGood == clean.lastGood);
+      if (GetParam().onDamage) {
+        EXPECT_TRUE(out.suite == kDamage || out.damaged.count(kDamage) == 1);
+      }
+      EXPECT_LE(out.damaged.size(), 1u);
+      EXPECT_TRUE(out.leftovers.empty()) << ::testing::PrintToString(out.leftovers);
       // A result means the work was done; an interruption is retried and fails nothing.
       if (out.reported || error == EINTR) {
         EXPECT_EQ(out.reported, clean.reported);
-        EXPECT_EQ(out.state, clean.state);
+        EXPECT_EQ(out.suite, clean.suite);
       }
       if (error != EINTR && (clean.calls[at] == "write" || clean.calls[at] == "fsync")) {
         EXPECT_EQ(std::count(out.calls.begin() + static_cast<std::ptrdiff_t>(at), out.calls.end(),
@@ -165,20 +166,25 @@ TEST_P(InjectedFault, LeavesTheOldOrTheNewStateAndReportsOnlyWhatWasStored) {
   RecordProperty("faults", survived);
 }
 
+Text setEventDate() {
+  SetEventDate(2);
+  return Text();
+}
+Text interstitial() { return SetInterstitialDate("A", 100, 60) ? Text("1") : Text(); }
+Text nextOnFire() { return takeText(SetNextGameOnFire("A", 4e9)); }
+
 INSTANTIATE_TEST_SUITE_P(
     Calls, InjectedFault,
-    ::testing::Values(
-        StoreCall{"GetUserID", [] { return takeText(GetUserID()); }},
-        StoreCall{"GetRefCode", [] { return takeText(GetRefCode()); }},
-        StoreCall{"GetAllGames", [] { return takeText(GetAllGames()); }},
-        StoreCall{"SetEventDate",
-                  [] {
-                    SetEventDate(2);
-                    return Text();
-                  }},
-        StoreCall{"SetInterstitialDate",
-                  [] { return SetInterstitialDate("A", 100, 60) ? Text("1") : Text(); }},
-        StoreCall{"SetNextGameOnFire", [] { return takeText(SetNextGameOnFire("A", 4e9)); }}),
+    ::testing::Values(StoreCall{"GetUserID", false, [] { return takeText(GetUserID()); }},
+                      StoreCall{"GetRefCode", false, [] { return takeText(GetRefCode()); }},
+                      StoreCall{"GetAllGames", false, [] { return takeText(GetAllGames()); }},
+                      StoreCall{"SetEventDate", false, setEventDate},
+                      StoreCall{"SetInterstitialDate", false, interstitial},
+                      StoreCall{"SetNextGameOnFire", false, nextOnFire},
+                      StoreCall{"GetAllGamesOfADamagedSuite", true,
+                                [] { return takeText(GetAllGames()); }},
+                      StoreCall{"SetEventDateHealing", true, setEventDate},
+                      StoreCall{"SetNextGameOnFireHealing", true, nextOnFire}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Many writers at once ------------------------------------------------------------------
@@ -258,7 +264,7 @@ TEST(KilledWriters, LeaveAStateOfAKillFreeRunAndNothingThatAccumulates) {
     ::waitpid(writer, nullptr, 0);
     const std::optional<std::size_t> count = countedEvents(group);
     ASSERT_TRUE(count && *count >= stored) << "after kill " << kill;
-    ASSERT_LE(leftovers(group).size(), 1u);
+    ASSERT_LE(leftovers(group).size(), 2u);  // the new file, and the replaced one's second name
     midWrite += !leftovers(group).empty();
     // The next writer is not blocked, and takes away what the killed one left.
     SetEventDate(static_cast<double>(*count));
@@ -270,88 +276,50 @@ TEST(KilledWriters, LeaveAStateOfAKillFreeRunAndNothingThatAccumulates) {
   RecordProperty("killedMidWrite", midWrite);
 }
 
-// ---- Hosts that stall or close their standard error ---------------------------------------
-
-TEST(StalledHost, AGameStuckWritingItsLogHoldsNoLock) {
+// A writer killed at any moment of a heal leaves the damaged bytes (where they were, or in a
+// damaged copy) and the last good copy; the next writer completes the heal.
+TEST(KilledWriters, MidHealLoseNoDamagedByteAndTheNextWriterHeals) {
   SeededGroup group;
-  int pipeFds[2];
-  ASSERT_EQ(::pipe2(pipeFds, O_NONBLOCK), 0);
-  const std::string block(4096, 'x');
-  while (::write(pipeFds[1], block.data(), block.size()) > 0) {
-  }
-  ::fcntl(pipeFds[1], F_SETFL, 0);  // full, and the next write blocks
-  const pid_t stalled = ::fork();
-  if (stalled == 0) {
-    ::dup2(pipeFds[1], STDERR_FILENO);
-    SetLastPlayDate("A", 7);
-    std::_Exit(0);
-  }
-  ::close(pipeFds[1]);
-  // Its update is stored though its log line cannot be written...
-  for (int i = 0; i < 30000 && group.gameField("A", "LastPlayDate") != Value(7.0); ++i)
-    ::usleep(1000);
-  EXPECT_EQ(group.gameField("A", "LastPlayDate"), Value(7.0));
-  // ...and, stuck in that write, it holds no lock: another game's update goes through.
-  EXPECT_EQ(::waitpid(stalled, nullptr, WNOHANG), 0);
-  {
-    LogCapture quiet;
-    EXPECT_EQ(takeText(SetNextGameOnFire("A", 4e9)), "B");
-  }
-  char drained[4096];
-  EXPECT_EQ(exitStatusWithin(stalled, 30,
-                             [&] {
-                               while (::read(pipeFds[0], drained, sizeof drained) > 0) {
-                               }
-                             }),
-            0);
-  ::close(pipeFds[0]);
-}
-
-enum class PipeHost { kDefaultAction, kOwnHandler, kBlocked, kOtherThread };
-volatile sig_atomic_t sigpipesHandled = 0;
-
-class ClosedStandardError : public ::testing::TestWithParam<PipeHost> {};
-
-// A log line to a pipe without a reader neither ends the host nor reaches its handler, and the
-// host's signal mask and pending signals are as they were.
-TEST_P(ClosedStandardError, NeitherEndsNorSignalsTheHost) {
-  SeededGroup group;
-  const pid_t host = ::fork();
-  if (host == 0) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) std::_Exit(2);
-    ::close(pipeFds[0]);
-    ::dup2(pipeFds[1], STDERR_FILENO);
-    sigset_t pipeOnly, before, after, pending;
-    sigemptyset(&pipeOnly);
-    sigaddset(&pipeOnly, SIGPIPE);
-    if (GetParam() == PipeHost::kOwnHandler) ::signal(SIGPIPE, [](int) { sigpipesHandled = 1; });
-    if (GetParam() == PipeHost::kBlocked) ::pthread_sigmask(SIG_BLOCK, &pipeOnly, nullptr);
-    ::pthread_sigmask(SIG_SETMASK, nullptr, &before);
-    if (GetParam() == PipeHost::kOtherThread) {
-      std::thread([] { SetLastPlayDate("A", 7); }).join();
-    } else {
-      SetLastPlayDate("A", 7);
+  std::mt19937 random(20261208);
+  std::uniform_int_distribution<int> lifetimeMicros(0, 1500);
+  const int kills = rounds(300);
+  int midHeal = 0;
+  for (int kill = 0; kill < kills; ++kill) {
+    for (const auto& entry : stdfs::directory_iterator(group.suitePath().parent_path())) {
+      stdfs::remove(entry.path());
     }
-    ::pthread_sigmask(SIG_SETMASK, nullptr, &after);
-    ::sigpending(&pending);
-    const bool untouched = sigpipesHandled == 0 && !sigismember(&pending, SIGPIPE) &&
-                           sigismember(&before, SIGPIPE) == sigismember(&after, SIGPIPE);
-    std::_Exit(untouched ? 0 : 1);
+    damage(group);
+    const pid_t writer = ::fork();
+    if (writer == 0) {
+      for (;;) SetEventDate(1);
+    }
+    ASSERT_GT(writer, 0);
+    ::usleep(static_cast<useconds_t>(lifetimeMicros(random)));
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    const std::multiset<std::string> copies = damagedCopies(group);
+    ASSERT_TRUE(group.readSuiteBytes() == kDamage || copies.count(kDamage) == 1) << "kill " << kill;
+    const std::string lastGood = testing::readFile(group.lastGoodPath());
+    const auto lastGoodRead = plist::readPropertyList(
+        std::span(reinterpret_cast<const std::uint8_t*>(lastGood.data()), lastGood.size()));
+    ASSERT_TRUE(lastGoodRead && lastGoodRead->is<Dictionary>()) << "kill " << kill;
+    midHeal += group.readSuiteBytes() == kDamage && !copies.empty();
+    {
+      LogCapture log;
+      SetEventDate(2);
+    }
+    const std::optional<Value> healed = group.readSuite();
+    ASSERT_TRUE(healed) << "kill " << kill;
+    const Value* events = healed->as<Dictionary>()->find("eventsDates");
+    ASSERT_TRUE(events && events->as<Array>()->back() == Value(2.0)) << "kill " << kill;
+    EXPECT_EQ(*healed->as<Dictionary>()->find("refCode"), Value("R"));
+    const std::multiset<std::string> after = damagedCopies(group);
+    EXPECT_TRUE(!after.empty() && after.size() <= 2 && after.count(kDamage) == after.size());
+    ASSERT_TRUE(leftovers(group).empty()) << ::testing::PrintToString(leftovers(group));
   }
-  EXPECT_EQ(exitStatusWithin(host, 30), 0);
-  EXPECT_EQ(group.gameField("A", "LastPlayDate"), Value(7.0));
+  RecordProperty("kills", kills);
+  RecordProperty("killedBetweenCopyAndRestore", midHeal);
 }
-
-std::string hostName(const ::testing::TestParamInfo<PipeHost>& info) {
-  static constexpr const char* kNames[] = {"DefaultAction", "OwnHandler", "Blocked", "OtherThread"};
-  return kNames[static_cast<int>(info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(Hosts, ClosedStandardError,
-                         ::testing::Values(PipeHost::kDefaultAction, PipeHost::kOwnHandler,
-                                           PipeHost::kBlocked, PipeHost::kOtherThread),
-                         hostName);
 
 // ---- A lock that is never released ---------------------------------------------------------
 
@@ -395,7 +363,7 @@ TEST(LongUse, EveryEntryPointOverAndOverKeepsNoMemoryOrDescriptor) {
   const std::string key = peer.publicPem(), message = peer.message({"hi"});
   LogCapture quiet;
   const auto round = [&](int i) {
-    if (i % 100 == 0) group.writeSuite(seedSuite());  // the store stays the same size
+    if (i % 100 == 0) group.writeSuite(testing::twoGameSuite());  // the store stays the same size
     for (char* text :
          {GetStoreCode(), GetUserID(), GetRefCode(), GetAllGames(), GetCurrentGam\u0435OnFire(),
           SetNextGameOnFire("A", 4e9), GetEncryptedData("hi", key.c_str()),

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -253,6 +255,188 @@ TEST(UpdateLock, IsTakenThroughAReadOnlyLockFileOfAnotherOwner) {
     return true;
   }));
   EXPECT_NE(group.readSuite()->as<Dictionary>()->find("eventsDates"), nullptr);
+}
+
+// ---- Damage and healing --------------------------------------------------------------------
+
+std::string bytesOf(const Dictionary& root) {
+  const auto bytes = plist::writeBinaryPropertyList(root);
+  return std::string(bytes->begin(), bytes->end());
+}
+
+// Sets a file's modification time `age` before now (after now when negative).
+void age(const stdfs::path& path, std::chrono::seconds age) {
+  stdfs::last_write_time(path, stdfs::file_time_type::clock::now() - age);
+}
+
+// The damaged copies beside the suite, by name.
+std::vector<stdfs::path> damagedCopies(const TempAppGroup& group) {
+  std::vector<stdfs::path> copies;
+  const std::string prefix = group.suitePath().filename().string() + ".damaged-";
+  for (const auto& entry : stdfs::directory_iterator(group.suitePath().parent_path())) {
+    if (entry.path().filename().string().rfind(prefix, 0) == 0) copies.push_back(entry.path());
+  }
+  std::sort(copies.begin(), copies.end());
+  return copies;
+}
+
+enum class Damage { kNotAPropertyList, kEmpty, kArrayAtTheTop, kTruncated, kOver64MiB };
+enum class LastGood { kGood, kMissing, kDamaged };
+
+struct DamageCase {
+  const char* name;
+  Damage damage;
+  LastGood lastGood;
+  friend void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+};
+
+void plantDamage(const TempAppGroup& group, Damage damage) {
+  switch (damage) {
+    case Damage::kNotAPropertyList:
+      group.writeSuiteBytes("damaged");
+      break;
+    case Damage::kEmpty:
+      group.writeSuiteBytes("");
+      break;
+    case Damage::kArrayAtTheTop:
+      group.writeSuite(Array{Value("R")});
+      break;
+    case Damage::kTruncated:
+      group.writeSuiteBytes(bytesOf(refCodeSuite()).substr(0, 20));
+      break;
+    case Damage::kOver64MiB:
+      group.writeSuiteBytes("");
+      stdfs::resize_file(group.suitePath(), fs::kMaxFileSize + 1);  // sparse
+  }
+  age(group.suitePath(), std::chrono::minutes(1));
+}
+
+class DamagedSuite : public ::testing::TestWithParam<DamageCase> {};
+
+// Readers answer from the last good copy; the next writer keeps the damaged bytes aside, puts
+// the last good copy (or an empty suite) in place, does its update and logs one error line.
+TEST_P(DamagedSuite, IsReadFromItsLastGoodCopyAndHealedByTheNextWriter) {
+  const auto [name, damage, lastGood] = GetParam();
+  TempAppGroup group;
+  plantDamage(group, damage);
+  if (lastGood != LastGood::kMissing) {
+    std::ofstream(group.lastGoodPath())
+        << (lastGood == LastGood::kGood ? bytesOf(refCodeSuite()) : "damaged too");
+  }
+  const std::string damagedBytes = group.readSuiteBytes();
+  const std::string lastGoodBefore = testing::readFile(group.lastGoodPath());
+  const auto before = snapshot(group.dataHome());
+  EXPECT_EQ(refCode(),
+            lastGood == LastGood::kGood ? std::optional<std::string>("R") : std::nullopt);
+  EXPECT_EQ(snapshot(group.dataHome()), before);  // readers write nothing
+
+  testing::LogCapture log;
+  SetEventDate(1);
+  const std::vector<stdfs::path> copies = damagedCopies(group);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(testing::readFile(copies[0]), damagedBytes);
+  Dictionary expected = lastGood == LastGood::kGood ? refCodeSuite() : Dictionary();
+  expected.set("eventsDates", Array{Value(1.0)});
+  EXPECT_EQ(group.readSuite(), Value(expected));
+  // The last good copy stays as it was, damaged or not.
+  EXPECT_EQ(testing::readFile(group.lastGoodPath()), lastGoodBefore);
+  EXPECT_EQ(stdfs::exists(group.lastGoodPath()), lastGood != LastGood::kMissing);
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_EQ(log.lines()[0].rfind("Error", 0), 0u);
+  EXPECT_NE(log.lines()[0].find(copies[0].string()), std::string::npos);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, DamagedSuite,
+    ::testing::Values(
+        DamageCase{"NotAPropertyList", Damage::kNotAPropertyList, LastGood::kGood},
+        DamageCase{"Empty", Damage::kEmpty, LastGood::kGood},
+        DamageCase{"ArrayAtTheTop", Damage::kArrayAtTheTop, LastGood::kGood},
+        DamageCase{"Truncated", Damage::kTruncated, LastGood::kGood},
+        DamageCase{"Over64MiB", Damage::kOver64MiB, LastGood::kGood},
+        DamageCase{"NoLastGoodCopy", Damage::kNotAPropertyList, LastGood::kMissing},
+        DamageCase{"DamagedLastGoodCopy", Damage::kTruncated, LastGood::kDamaged}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(LastGoodCopy, IsTheVersionThatEachWriteReplaced) {
+  TempAppGroup group;
+  SetEventDate(1);
+  EXPECT_FALSE(stdfs::exists(group.lastGoodPath()));  // a new suite replaced nothing
+  const std::string first = group.readSuiteBytes();
+  SetEventDate(2);
+  EXPECT_EQ(testing::readFile(group.lastGoodPath()), first);
+}
+
+// Modified within 2 s either way, a damaged suite may be one that a host is writing without
+// the lock: writers leave it alone. A time further in the future is a skewed clock.
+TEST(DamagedSuite, IsLeftAloneWhileFresh) {
+  for (const int secondsAgo : {0, -1, -5, 3}) {
+    SCOPED_TRACE(secondsAgo);
+    TempAppGroup group;
+    group.writeSuiteBytes("damaged");
+    age(group.suitePath(), std::chrono::seconds(secondsAgo));
+    SetEventDate(1);
+    const bool fresh = secondsAgo > -2 && secondsAgo < 2;
+    EXPECT_EQ(group.readSuiteBytes() == "damaged", fresh);
+    EXPECT_EQ(damagedCopies(group).size(), fresh ? 0u : 1u);
+  }
+}
+
+// At most three damaged copies: the oldest by the stamp in their names go first, names written
+// to the second by earlier versions included; files of other names are not ours to remove.
+TEST(DamagedSuite, KeepsTheThreeNewestCopies) {
+  TempAppGroup group;
+  group.writeSuiteBytes("damaged");
+  age(group.suitePath(), std::chrono::minutes(1));
+  const std::string base = group.suitePath().string() + ".damaged-";
+  for (const char* stamp : {"20240101T000000Z", "20230101T000000.000001Z",
+                            "20250101T000000.000000Z", "20220101T000000.5Z", "notes"}) {
+    std::ofstream(base + stamp) << stamp;
+  }
+  testing::LogCapture quiet;
+  SetEventDate(1);
+  std::vector<std::string> left;
+  for (const stdfs::path& copy : damagedCopies(group)) {
+    left.push_back(copy.string().substr(base.size()));
+  }
+  ASSERT_EQ(left.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(left.begin(), left.begin() + 3),
+            (std::vector<std::string>{"20220101T000000.5Z", "20240101T000000Z",
+                                      "20250101T000000.000000Z"}));
+  EXPECT_EQ(testing::readFile(base + left[3]), "damaged");
+  EXPECT_EQ(left[4], "notes");
+}
+
+// Where the kernel refuses a hard link to another owner's file (protected hard links), the
+// damaged copy and the last good copy are written from the bytes read instead.
+TEST(DamagedSuite, IsCopiedByItsBytesWhereAHardLinkIsRefused) {
+  if (::geteuid() != 0 || testing::readFile("/proc/sys/fs/protected_hardlinks") != "1\n") {
+    GTEST_SKIP() << "needs root and protected hard links";
+  }
+  for (const bool damaged : {true, false}) {
+    SCOPED_TRACE(damaged ? "damaged suite" : "good suite");
+    TempAppGroup group;
+    if (damaged) {
+      group.writeSuiteBytes("damaged");
+      age(group.suitePath(), std::chrono::minutes(1));
+      std::ofstream(group.lastGoodPath()) << bytesOf(refCodeSuite());
+    } else {
+      group.writeSuite(refCodeSuite());
+    }
+    const std::string before = group.readSuiteBytes();
+    ::chmod(group.suitePath().c_str(), 0644);
+    EXPECT_TRUE(asOrdinaryUser(group, {group.suitePath()}, [] {
+      SetEventDate(1);
+      return true;
+    }));
+    const std::vector<stdfs::path> copies = damagedCopies(group);
+    EXPECT_EQ(testing::readFile(damaged ? copies.at(0) : group.lastGoodPath()), before);
+    Dictionary expected = refCodeSuite();
+    expected.set("eventsDates", Array{Value(1.0)});
+    EXPECT_EQ(group.readSuite(), Value(expected));
+  }
 }
 
 }  // namespace

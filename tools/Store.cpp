@@ -116,36 +116,29 @@ std::string asXml(const plist::Value& root) {
 struct Suite {
   std::string state;  // for a person
   std::optional<plist::Value> root;
-  bool damaged = false;  // exists, but cannot be read or does not parse as a dictionary
-  bool movable = false;  // damaged in what it holds, which no retry mends: moved aside on request
+  bool wrong = false;    // exists, but cannot be read or is damaged
+  bool damaged = false;  // read whole, but does not parse as a dictionary or is too large
 };
 
-Suite readSuite(const Places& at) {
-  fs::FileContent content = fs::readFile(at.suite);
-  if (content.status == fs::FileContent::Status::kMissing) {
-    return {"not created yet: the first update of a game creates it", std::nullopt};
-  }
-  if (content.status == fs::FileContent::Status::kFailed) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(at.suite, ec) &&
-        std::filesystem::file_size(at.suite, ec) > fs::kMaxFileSize && !ec) {
+Suite readSuite(const std::string& file) {
+  fs::FileContent content = fs::readFile(file);
+  switch (content.status) {
+    case fs::FileContent::Status::kMissing:
+      return {"not created yet: the first update of a game creates it", std::nullopt};
+    case fs::FileContent::Status::kTooLarge:
+      return {"is over 64 MiB: damaged", std::nullopt, true, true};
+    case fs::FileContent::Status::kFailed:
+      // A permission, an I/O error or something other than a file: mended where it is.
       return {
-          "is over 64 MiB: the games neither read nor replace it (orvo store --quarantine "
-          "moves it aside)",
-          std::nullopt, true, true};
-    }
-    // A permission, an I/O error or something other than a file: mended where it is, not moved.
-    return {
-        "cannot be read (a permission, an I/O error or not a file): the games neither read nor "
-        "replace it",
-        std::nullopt, true, false};
+          "cannot be read (a permission, an I/O error or not a file): the games neither read "
+          "nor replace it",
+          std::nullopt, true, false};
+    case fs::FileContent::Status::kRead:
+      break;
   }
   std::optional<plist::Value> root = plist::readPropertyList(content.bytes);
   if (!root || !root->is<plist::Dictionary>()) {
-    return {
-        "does not parse as a property list of a dictionary: the games neither read nor "
-        "replace it (orvo store --quarantine moves it aside)",
-        std::nullopt, true, true};
+    return {"does not parse as a property list of a dictionary: damaged", std::nullopt, true, true};
   }
   const bool binary = content.bytes.size() >= 8 && content.bytes[0] == 'b';
   return {std::to_string(content.bytes.size()) + " bytes, " + (binary ? "binary" : "XML") +
@@ -240,6 +233,23 @@ std::vector<std::string> suiteProblems(const plist::Dictionary& suite) {
   return problems;
 }
 
+// The last good copy and the damaged copies beside the suite, one line each.
+void showCopies(const Places& at) {
+  const std::string lastGood = DefaultsSuite::lastGoodCopyOf(at.suite);
+  const Suite copy = readSuite(lastGood);
+  std::printf("last good  %s\n           %s\n", lastGood.c_str(),
+              copy.root    ? copy.state.c_str()
+              : copy.wrong ? ("damaged or unreadable: " + copy.state).c_str()
+                           : "none yet: the first update that replaces the suite keeps one");
+  const auto damaged = DefaultsSuite::damagedCopiesOf(at.suite);
+  if (!damaged) {
+    std::printf("damaged    the folder cannot be read\n");
+    return;
+  }
+  if (damaged->empty()) std::printf("damaged    none\n");
+  for (const std::string& name : *damaged) std::printf("damaged    %s\n", name.c_str());
+}
+
 }  // namespace
 
 int showStore() {
@@ -254,9 +264,12 @@ int showStore() {
                         : "missing: the games' installer creates it; every call gives "
                           "its no-value result until then");
   if (!container) return 1;
-  const Suite suite = readSuite(*at);
+  const Suite suite = readSuite(at->suite);
   bool wrong = false;
-  std::printf("suite      %s\n           %s\n", at->suite.c_str(), suite.state.c_str());
+  std::printf(
+      "suite      %s\n           %s%s\n", at->suite.c_str(), suite.state.c_str(),
+      suite.damaged ? " (the games read its last good copy; the next update heals it)" : "");
+  showCopies(*at);
   std::printf("lock       %s\n           %s\n", at->lock.c_str(), lockState(*at).c_str());
   std::printf("UserData   %s\n           %s\n", at->userData.c_str(),
               userDataState(*at, wrong).c_str());
@@ -280,10 +293,10 @@ int checkStore() {
     std::printf("no container: the games' installer creates it\n");
     return 1;
   }
-  const Suite suite = readSuite(*at);
+  const Suite suite = readSuite(at->suite);
   std::vector<std::string> problems;
   if (suite.root) problems = suiteProblems(*suite.root->as<plist::Dictionary>());
-  if (suite.damaged) problems.push_back("the suite " + suite.state);
+  if (suite.wrong) problems.push_back("the suite " + suite.state);
   bool wrong = false;
   const std::string userData = userDataState(*at, wrong);
   if (wrong) problems.push_back("UserData: " + userData);
@@ -295,37 +308,35 @@ int checkStore() {
 int quarantineStore() {
   const std::optional<Places> at = places();
   if (!at || !fs::isDirectory(at->container)) {
-    std::printf("no container: nothing to move\n");
+    std::printf("no container: nothing to heal\n");
     return 1;
   }
-  // Under the lock, as a game's update: none of them is between its read and its write.
-  const std::optional<fs::ExclusiveLock> lock =
-      fs::ExclusiveLock::acquire(at->lock, DefaultsSuite::kLockPatience);
-  if (!lock) {
-    std::printf("the suite's lock could not be had: try again when no game is updating\n");
-    return 1;
+  const DefaultsSuite::HealReport report = DefaultsSuite::heal(store::kAppGroupIdentifier);
+  switch (report.outcome) {
+    case DefaultsSuite::Heal::kHealed:
+      std::printf("kept the damaged suite as %s; %s took its place\n", report.damagedCopy.c_str(),
+                  report.restored ? "its last good copy" : "an empty suite");
+      return 0;
+    case DefaultsSuite::Heal::kNotDamaged:
+      std::printf("the suite is not damaged: nothing to heal\n");
+      break;
+    case DefaultsSuite::Heal::kUnreadable:
+      std::printf(
+          "the suite cannot be read where it is (a permission or an I/O error): "
+          "nothing moved\n");
+      break;
+    case DefaultsSuite::Heal::kFresh:
+      std::printf(
+          "the damaged suite was modified less than 2 s ago and may still be being "
+          "written: try again\n");
+      break;
+    case DefaultsSuite::Heal::kFailed:
+      std::printf(
+          "the suite could not be healed (its lock or a file operation failed): try "
+          "again when no game is updating\n");
+      break;
   }
-  const Suite suite = readSuite(*at);
-  if (!suite.movable) {
-    std::printf("%s\n", suite.root      ? "the suite reads well: nothing to move aside"
-                        : suite.damaged ? "the suite cannot be read where it is: nothing moved"
-                                        : "there is no suite to move aside");
-    return 1;
-  }
-  const std::time_t now = std::time(nullptr);
-  tm utc{};
-  gmtime_r(&now, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-  const std::string aside = at->suite + ".damaged-" + stamp;
-  // Never over an earlier damaged copy, which is kept for a person to look at.
-  if (::renameat2(AT_FDCWD, at->suite.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0) {
-    std::printf("could not move %s to %s: %s\n", at->suite.c_str(), aside.c_str(),
-                std::strerror(errno));
-    return 1;
-  }
-  std::printf("moved the damaged suite to %s; the next update starts a fresh one\n", aside.c_str());
-  return 0;
+  return 1;
 }
 
 }  // namespace orvo::tool

@@ -1,5 +1,5 @@
-// orvo store: what a person needs to see of the group's shared store, and the one deliberate way
-// out when its suite is damaged.
+// orvo store: what a person needs to see of the group's shared store, and the heal of a damaged
+// suite by hand.
 #ifndef ORVO_TOOLS_STORE_H_
 #define ORVO_TOOLS_STORE_H_
 
@@ -12,8 +12,8 @@ int showStore();
 // Every way in which the suite or "UserData" is not what the games keep there; 0 when none.
 int checkStore();
 
-// Moves a suite that cannot be read or does not parse aside, renamed with the time, under the
-// suite's lock, so that the games start a fresh one. Refuses a suite that reads well.
+// Heals a damaged suite by hand, as the next update of a game would: keeps it aside as a damaged
+// copy and puts its last good copy (or an empty suite) in its place. 0 when it was healed.
 int quarantineStore();
 
 }  // namespace orvo::tool

@@ -13,7 +13,7 @@ namespace {
 void printHelp() {
   std::printf(
       "usage: orvo [--lib PATH] ENTRY [ARGS...]   call one entry point and print its result\n"
-      "       orvo store [--check | --quarantine]  show, check or move aside the shared store\n"
+      "       orvo store [--check | --quarantine]  show, check or heal the shared store\n"
       "       orvo [--lib PATH] demo               play a short session on a throwaway group\n"
       "       orvo --help | --version\n\n"
       "Entry points (GAME and texts as UTF-8; TIME, END, DURATION finite decimal numbers):\n%s\n"

@@ -2,14 +2,23 @@
 #ifndef ORVO_PLATFORM_CLOCK_H_
 #define ORVO_PLATFORM_CLOCK_H_
 
+#include <time.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace orvo {
 
 // Seconds since 1970-01-01 00:00 UTC, with the fraction of the current second.
 double secondsSince1970();
+timespec wallClockNow();
+
+// A time as a compact UTC stamp, "YYYYMMDDTHHMMSS.ffffffZ"; none for a year past 9999 or
+// before 1.
+std::optional<std::string> utcStamp(const timespec& time);
 
 // Uniformly distributed integers below given bounds, without modulo bias, drawn from the system's
 // random source in one request for a batch rather than one request a draw.

@@ -2,7 +2,10 @@
 
 #include <errno.h>
 
+#include <algorithm>
 #include <string>
+
+#include "platform/SystemLog.h"
 
 namespace orvo {
 namespace {
@@ -30,28 +33,45 @@ fs::FileName DefaultsSuite::lockFileOf(const fs::FileName& suiteFile) {
   return suiteFile + ".lock";
 }
 
+fs::FileName DefaultsSuite::lastGoodCopyOf(const fs::FileName& suiteFile) {
+  return suiteFile + ".previous";
+}
+
+DefaultsSuite::Stored DefaultsSuite::readStored(const fs::FileName& file) {
+  Stored stored;
+  stored.content = fs::readFile(file);
+  switch (stored.content.status) {
+    case fs::FileContent::Status::kMissing:
+      stored.state = Stored::State::kMissing;
+      break;
+    case fs::FileContent::Status::kFailed:
+      stored.state = Stored::State::kUnreadable;
+      break;
+    case fs::FileContent::Status::kTooLarge:
+      stored.state = Stored::State::kDamaged;
+      break;
+    case fs::FileContent::Status::kRead:
+      std::optional<plist::Value> root = plist::readPropertyList(stored.content.bytes);
+      const bool good = root && root->is<plist::Dictionary>();
+      stored.state = good ? Stored::State::kGood : Stored::State::kDamaged;
+      if (good) stored.root = std::move(*root);
+  }
+  return stored;
+}
+
 std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
   const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
   if (!container) return std::nullopt;
-  return read(*container, suiteFile(*container, name));
-}
-
-std::optional<DefaultsSuite> DefaultsSuite::read(const fs::FileName& container,
-                                                 const fs::FileName& file) {
-  fs::FileContent content = fs::readFile(file);
-  switch (content.status) {
-    case fs::FileContent::Status::kMissing:
-      // No file is an empty suite; no container is no suite at all.
-      if (!fs::isDirectory(container)) return std::nullopt;
-      return DefaultsSuite(file, plist::Dictionary(), std::nullopt);
-    case fs::FileContent::Status::kFailed:
-      return std::nullopt;
-    case fs::FileContent::Status::kRead:
-      break;
+  fs::FileName file = suiteFile(*container, name);
+  Stored stored = readStored(file);
+  // No file is an empty suite; no container is no suite at all.
+  if (stored.state == Stored::State::kMissing) {
+    return fs::isDirectory(*container) ? std::optional<const DefaultsSuite>(empty(std::move(file)))
+                                       : std::nullopt;
   }
-  std::optional<plist::Value> root = plist::readPropertyList(content.bytes);
-  if (!root || !root->is<plist::Dictionary>()) return std::nullopt;
-  return DefaultsSuite(file, std::move(*root), content.permissions);
+  if (stored.state == Stored::State::kDamaged) stored = readStored(lastGoodCopyOf(file));
+  if (stored.state != Stored::State::kGood) return std::nullopt;
+  return DefaultsSuite(std::move(file), std::move(stored.root), std::nullopt, {});
 }
 
 bool DefaultsSuite::update(std::string_view name,
@@ -60,7 +80,7 @@ bool DefaultsSuite::update(std::string_view name,
   if (!container) return false;
   const fs::FileName file = suiteFile(*container, name);
   const fs::FileName lockFile = lockFileOf(file);
-  const std::optional<fs::ExclusiveLock> lock = [&]() -> std::optional<fs::ExclusiveLock> {
+  std::optional<fs::ExclusiveLock> lock = [&] {
     std::optional<fs::ExclusiveLock> first = fs::ExclusiveLock::acquire(lockFile, kLockPatience);
     // The folder of the suite is made on the first update, in a container that exists.
     if (first || errno != ENOENT || !fs::isDirectory(*container) ||
@@ -70,8 +90,55 @@ bool DefaultsSuite::update(std::string_view name,
     return fs::ExclusiveLock::acquire(lockFile, kLockPatience);
   }();
   if (!lock) return false;
-  std::optional<DefaultsSuite> suite = read(*container, file);
-  return suite && change(*suite) && suite->synchronize();
+  HealReport healed{Heal::kNotDamaged, {}, false};
+  std::optional<DefaultsSuite> suite;
+  Stored stored = readStored(file);
+  switch (stored.state) {
+    case Stored::State::kGood:
+      suite = DefaultsSuite(file, std::move(stored.root), stored.content.permissions,
+                            std::move(stored.content.bytes));
+      break;
+    case Stored::State::kMissing:
+      if (fs::isDirectory(*container)) suite = empty(file);
+      break;
+    case Stored::State::kDamaged:
+      suite = healUnderLock(file, stored, healed);
+      break;
+    case Stored::State::kUnreadable:
+      break;
+  }
+  const bool done = suite && change(*suite) && suite->synchronize();
+  lock.reset();  // the log may block on the host: never while other games wait for the lock
+  if (healed.outcome == Heal::kHealed) logHeal(healed);
+  return done;
+}
+
+DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
+  HealReport report{Heal::kFailed, {}, false};
+  const std::optional<fs::FileName> file = fileOf(name);
+  if (!file) return report;
+  std::optional<fs::ExclusiveLock> lock =
+      fs::ExclusiveLock::acquire(lockFileOf(*file), kLockPatience);
+  if (!lock) {
+    // No folder yet means no suite yet.
+    if (errno == ENOENT && readStored(*file).state == Stored::State::kMissing) {
+      report.outcome = Heal::kNotDamaged;
+    }
+    return report;
+  }
+  const Stored stored = readStored(*file);
+  switch (stored.state) {
+    case Stored::State::kGood:
+    case Stored::State::kMissing:
+      report.outcome = Heal::kNotDamaged;
+      break;
+    case Stored::State::kUnreadable:
+      report.outcome = Heal::kUnreadable;
+      break;
+    case Stored::State::kDamaged:
+      healUnderLock(*file, stored, report);
+  }
+  return report;
 }
 
 const plist::Value* DefaultsSuite::objectForKey(std::string_view key) const {
@@ -101,8 +168,12 @@ void DefaultsSuite::setObject(std::string_view key, plist::Value value) {
 
 bool DefaultsSuite::synchronize() {
   if (!changed_) return true;
-  const std::optional<std::vector<std::uint8_t>> bytes = plist::writeBinaryPropertyList(root_);
-  if (!bytes || !fs::replaceFileAtomically(file_, *bytes, permissions_)) return false;
+  std::optional<std::vector<std::uint8_t>> bytes = plist::writeBinaryPropertyList(root_);
+  if (!bytes) return false;
+  std::optional<fs::KeptCopy> keep;
+  if (!replaced_.empty()) keep = fs::KeptCopy{lastGoodCopyOf(file_), replaced_};
+  if (!fs::replaceFileAtomically(file_, *bytes, permissions_, keep)) return false;
+  replaced_ = std::move(*bytes);
   changed_ = false;
   return true;
 }

@@ -1,7 +1,9 @@
 #include "platform/FileSystem.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,9 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <string>
-#include <thread>
 #include <utility>
+
+#include "platform/Signals.h"
 
 namespace orvo::fs {
 namespace {
@@ -67,13 +71,40 @@ class Descriptor {
   int fd_;
 };
 
-Descriptor openFile(const FileName& path, int flags, mode_t mode = 0) {
-  return Descriptor(sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); }));
+// Puts /dev/null at `fd`, a standard descriptor number that the host had closed, so that what
+// the host writes to it goes nowhere. dup2 closes what `fd` held in the same step.
+bool occupyWithNull(int fd) {
+  // No O_CLOEXEC: it stands where a standard descriptor stood.
+  const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);  // NOLINT(android-cloexec-open)
+  if (null < 0) return false;
+  int placed;
+  while ((placed = ::dup2(null, fd)) < 0 && (errno == EINTR || errno == EBUSY)) {
+  }
+  if (null > STDERR_FILENO) ::close(null);  // one at 0 to 2 is as good a stand-in
+  return placed == fd;
 }
 
-bool writeAll(int fd, std::span<const std::uint8_t> bytes) {
+// Opens a file of the module at a descriptor above the standard ones. One that comes back as 0,
+// 1 or 2 is never used: a file the attempt created is removed (with whatever another thread
+// wrote into it meanwhile), its number goes to /dev/null, and the open is made again.
+Descriptor openFile(const FileName& path, int flags, mode_t mode = 0) {
+  for (;;) {
+    const int fd = sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
+    if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) ::unlink(path.c_str());
+    if (!occupyWithNull(fd)) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return Descriptor();
+    }
+  }
+}
+
+bool writeAll(int fd, std::span<const std::uint8_t> bytes, QuietSignals& quiet) {
   while (!bytes.empty()) {
     const ssize_t n = sys("write", [&] { return ::write(fd, bytes.data(), bytes.size()); });
+    if (n < 0) quiet.noteFailure(errno);
     if (n <= 0) return false;
     bytes = bytes.subspan(static_cast<std::size_t>(n));
   }
@@ -93,9 +124,19 @@ bool removeIfPresent(const FileName& path) {
   return sys("unlink", [&] { return ::unlink(path.c_str()); }) == 0 || errno == ENOENT;
 }
 
+bool renameOver(const FileName& from, const FileName& to) {
+  return sys("rename", [&] { return ::rename(from.c_str(), to.c_str()); }) == 0;
+}
+
+// A hidden name beside `name` in the same folder, so that a rename stays within one file system.
+FileName temporaryNameFor(const FileName& name) {
+  return folderOf(name) + "/." + std::string(baseNameOf(name)) + ".tmp";
+}
+
 // Reads the rest of the descriptor, refusing more than kMaxFileSize bytes. `expected` is the
 // size the file had when opened, where reading stops; a file that showed no size is read to its
-// end, its buffer growing as needed.
+// end, its buffer growing as needed. pread leaves the descriptor's offset alone, which a host
+// thread reading a standard descriptor that this one briefly was could otherwise move.
 bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
   bytes.resize(expected + 1);
   std::size_t filled = 0;
@@ -104,8 +145,9 @@ bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
       if (bytes.size() > kMaxFileSize) return false;
       bytes.resize(std::min(bytes.size() * 2, kMaxFileSize + 1));
     }
-    const ssize_t n =
-        sys("read", [&] { return ::read(fd, bytes.data() + filled, bytes.size() - filled); });
+    const ssize_t n = sys("read", [&] {
+      return ::pread(fd, bytes.data() + filled, bytes.size() - filled, static_cast<off_t>(filled));
+    });
     if (n < 0) return false;
     if (n == 0) break;
     filled += static_cast<std::size_t>(n);
@@ -117,14 +159,82 @@ bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-Descriptor openLockFile(const FileName& lockFile) {
-  // Non-blocking, so that a FIFO planted under the name cannot stall the open.
-  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
-  Descriptor fd = openFile(lockFile, O_RDWR | O_CREAT | kFlags, 0666);
-  if (!fd.valid() && (errno == EACCES || errno == EPERM || errno == EROFS)) {
-    return openFile(lockFile, O_RDONLY | kFlags);  // flock needs no write access
+// Writes a new file at `temp` and makes its content durable; false, with no file left there,
+// when any step fails. Only a file of our own making is written: whatever holds the name (what
+// a killed writer left, a planted link of either kind, a FIFO) is removed and the file created
+// anew.
+bool writeTemporary(const FileName& temp, std::span<const std::uint8_t> bytes,
+                    std::optional<mode_t> permissions) {
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK;
+  Descriptor fd = openFile(temp, kCreate, 0666);
+  if (!fd.valid() && errno == EEXIST && removeIfPresent(temp)) fd = openFile(temp, kCreate, 0666);
+  if (!fd.valid()) return false;
+  bool written = false;
+  {
+    QuietSignals quiet;  // a write past the host's file-size limit raises SIGXFSZ
+    written = (!permissions ||
+               sys("fchmod", [&] { return ::fchmod(fd.get(), *permissions & 0777); }) == 0) &&
+              writeAll(fd.get(), bytes, quiet);
   }
-  return fd;
+  if (written && syncDescriptor(fd.get()) && fd.close()) return true;
+  fd.close();
+  removeIfPresent(temp);
+  return false;
+}
+
+// Whether a hard link was refused where writing the file would be allowed: protected hard
+// links (a file of another owner), a file system without them, a file with too many.
+bool linkRefused(int error) {
+  return error == EPERM || error == EMLINK || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+enum class Linked { kDone, kRefused, kFailed };
+
+// A new hard link `temp` to `existing`, where a leftover of a killed writer may stand.
+Linked linkTemporary(const FileName& existing, const FileName& temp) {
+  const auto link = [&] {
+    return sys("link", [&] { return ::link(existing.c_str(), temp.c_str()); });
+  };
+  if (link() == 0 || (errno == EEXIST && removeIfPresent(temp) && link() == 0)) {
+    return Linked::kDone;
+  }
+  return linkRefused(errno) ? Linked::kRefused : Linked::kFailed;
+}
+
+// Puts a copy of `existing` (or of `bytes`, where a link is refused) at `temp`, durably.
+bool copyToTemporary(const FileName& existing, const FileName& temp,
+                     std::span<const std::uint8_t> bytes, std::optional<mode_t> permissions) {
+  switch (linkTemporary(existing, temp)) {
+    case Linked::kDone:
+      return true;
+    case Linked::kRefused:
+      return writeTemporary(temp, bytes, permissions);
+    case Linked::kFailed:
+      break;
+  }
+  return false;
+}
+
+Descriptor openLockFile(const FileName& lockFile) {
+  // Read-only: flock needs no write access, and nothing written by mistake can land in it.
+  // Non-blocking, so that a FIFO planted under the name cannot stall the open.
+  return openFile(lockFile, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
+}
+
+using SteadyClock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
+
+// Sleeps for `pause`, never past `deadline`; false, at once, when the deadline has passed. The
+// wake-up time is absolute, so a signal that interrupts the sleep never lengthens it.
+bool pauseBefore(SteadyClock::time_point deadline, std::chrono::microseconds pause) {
+  const SteadyClock::time_point now = SteadyClock::now();
+  if (now >= deadline) return false;
+  const auto wake = std::chrono::duration_cast<std::chrono::nanoseconds>(
+      std::min(now + pause, deadline).time_since_epoch());
+  const timespec at{static_cast<time_t>(wake.count() / 1000000000),
+                    static_cast<long>(wake.count() % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+  }
+  return true;
 }
 
 }  // namespace
@@ -151,6 +261,15 @@ bool isDirectory(const FileName& path) {
   return sys("stat", [&] { return ::stat(path.c_str(), &st); }) == 0 && S_ISDIR(st.st_mode);
 }
 
+FileName folderOf(const FileName& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == FileName::npos ? "." : path.substr(0, slash);
+}
+
+std::string_view baseNameOf(const FileName& path) {
+  return std::string_view(path).substr(path.rfind('/') + 1);
+}
+
 FileContent readFile(const FileName& path) {
   FileContent content;
   Descriptor fd = openFile(path, O_RDONLY | O_NOCTTY | O_NONBLOCK);
@@ -159,43 +278,84 @@ FileContent readFile(const FileName& path) {
     return content;
   }
   struct stat st {};
-  if (sys("fstat", [&] { return ::fstat(fd.get(), &st); }) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize ||
-      !readAll(fd.get(), static_cast<std::size_t>(st.st_size), content.bytes)) {
+  if (sys("fstat", [&] { return ::fstat(fd.get(), &st); }) != 0 || !S_ISREG(st.st_mode)) {
+    return content;
+  }
+  content.permissions = st.st_mode & 0777;
+  content.modified = st.st_mtim;
+  if (static_cast<std::uintmax_t>(st.st_size) > kMaxFileSize) {
+    content.status = FileContent::Status::kTooLarge;
+    return content;
+  }
+  if (!readAll(fd.get(), static_cast<std::size_t>(st.st_size), content.bytes)) {
     content.bytes.clear();
     return content;
   }
   content.status = FileContent::Status::kRead;
-  content.permissions = st.st_mode & 0777;
   return content;
 }
 
 bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
-                           std::optional<mode_t> permissions) {
+                           std::optional<mode_t> permissions,
+                           const std::optional<KeptCopy>& keepReplacedAs) {
   if (bytes.size() > kMaxFileSize) return false;
-  const std::size_t slash = target.rfind('/');
-  const FileName dir = slash == FileName::npos ? "." : target.substr(0, slash);
-  // A hidden name beside the target, so that the rename stays within one file system.
-  const FileName temp = dir + "/." + target.substr(slash + 1) + ".tmp";
-  // Only a file of our own making is written: whatever holds the name (what a killed writer
-  // left, a planted link of either kind, a FIFO) is removed and the file created anew.
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK;
-  Descriptor fd = openFile(temp, kCreate, 0666);
-  if (!fd.valid() && errno == EEXIST && removeIfPresent(temp)) fd = openFile(temp, kCreate, 0666);
-  if (!fd.valid()) return false;
-  const bool replaced =
-      (!permissions ||
-       sys("fchmod", [&] { return ::fchmod(fd.get(), *permissions & 0777); }) == 0) &&
-      writeAll(fd.get(), bytes) && syncDescriptor(fd.get()) && fd.close() &&
-      sys("rename", [&] { return ::rename(temp.c_str(), target.c_str()); }) == 0;
-  if (!replaced) {
-    fd.close();
+  const FileName temp = temporaryNameFor(target);
+  if (!writeTemporary(temp, bytes, permissions)) return false;
+  // The file replaced gets a second name first and takes the kept copy's name only once the new
+  // file is in place, so that the kept copy is never the file in place.
+  const std::optional<FileName> keptTemp =
+      keepReplacedAs ? std::optional<FileName>(temporaryNameFor(keepReplacedAs->name))
+                     : std::nullopt;
+  if (keptTemp && !copyToTemporary(target, *keptTemp, keepReplacedAs->replacedBytes, permissions)) {
     removeIfPresent(temp);
     return false;
   }
-  // The rename is durable only once the directory entry is.
-  return syncDirectory(dir);
+  const bool replaced = renameOver(temp, target);
+  if (!replaced) removeIfPresent(temp);
+  if (keptTemp && !(replaced && renameOver(*keptTemp, keepReplacedAs->name))) {
+    removeIfPresent(*keptTemp);
+    return false;
+  }
+  // The renames are durable only once the directory entries are.
+  return replaced && syncDirectory(folderOf(target));
 }
+
+bool addName(const FileName& existing, const FileName& name,
+             std::optional<std::span<const std::uint8_t>> bytes) {
+  if (sys("link", [&] { return ::link(existing.c_str(), name.c_str()); }) == 0) return true;
+  if (!linkRefused(errno) || !bytes) return false;
+  const FileName temp = temporaryNameFor(name);
+  if (!writeTemporary(temp, *bytes, std::nullopt)) return false;
+  if (sys("rename", [&] {
+        return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
+      }) == 0) {
+    return true;
+  }
+  const int error = errno;
+  removeIfPresent(temp);
+  errno = error;
+  return false;
+}
+
+std::optional<std::vector<std::string>> namesIn(const FileName& folder) {
+  Descriptor fd = openFile(folder, O_RDONLY | O_DIRECTORY);
+  if (!fd.valid()) return std::nullopt;
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd.get()), ::closedir);
+  if (!dir) return std::nullopt;
+  fd.release();  // the stream closes it
+  std::vector<std::string> names;
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (entry == nullptr) break;
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  if (errno != 0) return std::nullopt;
+  return names;
+}
+
+bool removeFile(const FileName& path) { return removeIfPresent(path); }
 
 bool createDirectoriesBelow(const FileName& existingBase, std::string_view relative) {
   FileName current = existingBase;
@@ -211,31 +371,34 @@ bool createDirectoriesBelow(const FileName& existingBase, std::string_view relat
 
 std::optional<ExclusiveLock> ExclusiveLock::acquire(const FileName& lockFile,
                                                     std::chrono::milliseconds patience) {
-  // Whatever the name holds is locked as it is: a FIFO is opened without waiting and locks as
-  // well as a file; a folder or a link is refused by the open.
-  Descriptor fd = openLockFile(lockFile);
-  if (!fd.valid()) return std::nullopt;
-  // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + patience;
-  std::chrono::microseconds pause(250);
+  const SteadyClock::time_point deadline = SteadyClock::now() + patience;
   for (;;) {
-    if (sys("flock", [&] { return ::flock(fd.get(), LOCK_EX | LOCK_NB); }) == 0) {
-      // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
-      // lock a different file than the next opener.
-      return ExclusiveLock(fd.release());
+    // Whatever the name holds is locked as it is: a FIFO is opened without waiting and locks as
+    // well as a file; a folder or a link is refused by the open.
+    const std::uint64_t forksBefore = process::forks();
+    Descriptor opened = openLockFile(lockFile);
+    if (!opened.valid()) return std::nullopt;
+    std::optional<process::ClosedInChildren> fd =
+        process::ClosedInChildren::adopt(opened.release());
+    if (!fd) return std::nullopt;
+    // A child forked before the descriptor was adopted has a copy of it that it would keep
+    // locked once this process locks it: a fresh descriptor has none.
+    if (process::forks() != forksBefore) {
+      if (SteadyClock::now() >= deadline) return std::nullopt;
+      continue;
     }
-    if (errno != EWOULDBLOCK) return std::nullopt;
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
-    pause = std::min(pause * 2, std::chrono::microseconds(8000));
+    // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
+    std::chrono::microseconds pause(250);
+    for (;;) {
+      if (sys("flock", [&] { return ::flock(fd->get(), LOCK_EX | LOCK_NB); }) == 0) {
+        // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
+        // lock a different file than the next opener.
+        return ExclusiveLock(std::move(*fd));
+      }
+      if (errno != EWOULDBLOCK || !pauseBefore(deadline, pause)) return std::nullopt;
+      pause = std::min(pause * 2, std::chrono::microseconds(8000));
+    }
   }
 }
-
-ExclusiveLock::ExclusiveLock(ExclusiveLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-// Closing the descriptor releases the lock.
-ExclusiveLock::~ExclusiveLock() { Descriptor owned(fd_); }
 
 }  // namespace orvo::fs

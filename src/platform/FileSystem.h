@@ -2,11 +2,14 @@
 // the exclusive lock of read-modify-write sequences.
 //
 // Only "no such file" (ENOENT) ever means that something is missing; every other failure is a
-// failure, which callers turn into their no-value result without touching anything.
+// failure, which callers turn into their no-value result without touching anything. No file of
+// this layer is ever descriptor 0, 1 or 2: a host may have closed its standard descriptors, and
+// another thread's write to standard error must not land in the store.
 #ifndef ORVO_PLATFORM_FILESYSTEM_H_
 #define ORVO_PLATFORM_FILESYSTEM_H_
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstddef>
@@ -17,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Process.h"
 
 namespace orvo::fs {
 
@@ -38,49 +43,73 @@ std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier);
 // Whether a directory is at the path; no when it cannot be examined either.
 bool isDirectory(const FileName& path);
 
+// The folder of a file name, and the name itself.
+FileName folderOf(const FileName& path);
+std::string_view baseNameOf(const FileName& path);
+
 // What reading a whole file found.
 struct FileContent {
   enum class Status {
-    kRead,     // `bytes` holds the whole content of a regular file
-    kMissing,  // no such file (ENOENT), and nothing else
-    kFailed,   // any other failure, a file that is not regular or larger than kMaxFileSize
+    kRead,      // `bytes` holds the whole content of a regular file
+    kMissing,   // no such file (ENOENT), and nothing else
+    kTooLarge,  // a regular file larger than kMaxFileSize, not read
+    kFailed,    // any other failure, or something that is not a regular file
   };
   Status status = Status::kFailed;
   std::vector<std::uint8_t> bytes;
-  mode_t permissions = 0;  // the file's permission bits, when read
+  mode_t permissions = 0;  // the file's permission bits, when read or too large
+  timespec modified{};     // its modification time, likewise
 };
 FileContent readFile(const FileName& path);
 
 // Replaces the file with the given bytes so that a reader sees either the old or the new
 // content, never a mix, and the new content survives a crash once this returns true. The new
-// file gets `permissions`, or 0666 less the umask when none. On false the target is unchanged
-// and no temporary file is left. Writers of one target must be serialised (the temporary file
-// has a fixed name beside the target, which also removes the leftover of a killed writer).
+// file gets `permissions`, or 0666 less the umask when none. With `keepReplacedAs`, the file
+// replaced is then kept under that name (itself replaced by a rename), by a hard link or, where
+// a link is refused, by writing `replacedBytes` there. False when any step failed: then the
+// target is unchanged, except when the last steps failed after the new file was put in place
+// (keeping the copy, or the fsync of the folder that makes the rename durable). No temporary
+// file is left. Writers of one target must be serialised (the temporary files have fixed names
+// beside the target, which also removes the leftovers of a killed writer).
+struct KeptCopy {
+  FileName name;
+  std::span<const std::uint8_t> replacedBytes;
+};
 bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
-                           std::optional<mode_t> permissions);
+                           std::optional<mode_t> permissions,
+                           const std::optional<KeptCopy>& keepReplacedAs = std::nullopt);
+
+// Gives `existing` the further name `name`, which must be free, by a hard link or, where a
+// link is refused, by writing `bytes` there durably (none: no such fallback). False when the
+// name is taken (errno EEXIST) or either way failed. The folder is not synced.
+bool addName(const FileName& existing, const FileName& name,
+             std::optional<std::span<const std::uint8_t>> bytes);
+
+// The names in a folder, "." and ".." left out; none when it cannot be read.
+std::optional<std::vector<std::string>> namesIn(const FileName& folder);
+
+// Removes a file; true when it is gone, also when it was not there.
+bool removeFile(const FileName& path);
 
 // Creates the folders of `relative` ("a/b") that are missing below `existingBase`, which must
 // exist.
 bool createDirectoriesBelow(const FileName& existingBase, std::string_view relative);
 
 // An exclusive flock on a lock file, held until destruction. Each lock opens its own
-// descriptor, so it also excludes other threads of the same process.
+// descriptor, so it also excludes other threads of the same process, and no child that the
+// host forks keeps it.
 class ExclusiveLock {
  public:
-  // Waits at most `patience` for the lock. The lock file is created when missing, never
-  // followed through a symbolic link, and opened read-only where it is not writable. None
-  // when it cannot be opened (errno ENOENT when its folder is missing) or the wait ran out.
+  // Waits at most `patience` for the lock, whatever signals interrupt the wait. The lock file
+  // is created when missing, never followed through a symbolic link and opened read-only (flock
+  // needs no write access). None when it cannot be opened (errno ENOENT when its folder is
+  // missing) or the wait ran out.
   static std::optional<ExclusiveLock> acquire(const FileName& lockFile,
                                               std::chrono::milliseconds patience);
-  ExclusiveLock(ExclusiveLock&& other) noexcept;
-  ExclusiveLock& operator=(ExclusiveLock&&) = delete;
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-  ~ExclusiveLock();
 
  private:
-  explicit ExclusiveLock(int fd) : fd_(fd) {}
-  int fd_;
+  explicit ExclusiveLock(process::ClosedInChildren fd) : fd_(std::move(fd)) {}
+  process::ClosedInChildren fd_;  // closing it releases the lock
 };
 
 // Tests make file-system calls fail through this hook: it sees the name of every call of this

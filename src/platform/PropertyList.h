@@ -20,7 +20,9 @@ class Value;
 class Integer {
  public:
   constexpr Integer() = default;
-  static constexpr Integer fromSigned(std::int64_t v) { return Integer(static_cast<std::uint64_t>(v), false); }
+  static constexpr Integer fromSigned(std::int64_t v) {
+    return Integer(static_cast<std::uint64_t>(v), false);
+  }
   static constexpr Integer fromUnsigned(std::uint64_t v) {
     return Integer(v, v > static_cast<std::uint64_t>(INT64_MAX));
   }
@@ -123,11 +125,17 @@ class Value {
   // NOLINTEND(google-explicit-constructor)
 
   template <typename T>
-  bool is() const { return std::holds_alternative<T>(storage_); }
+  bool is() const {
+    return std::holds_alternative<T>(storage_);
+  }
   template <typename T>
-  const T* as() const { return std::get_if<T>(&storage_); }
+  const T* as() const {
+    return std::get_if<T>(&storage_);
+  }
   template <typename T>
-  T* as() { return std::get_if<T>(&storage_); }
+  T* as() {
+    return std::get_if<T>(&storage_);
+  }
 
   // A real or an integer read as a double; nothing for every other type.
   std::optional<double> number() const;

@@ -1,114 +1,49 @@
 #include "platform/SystemLog.h"
 
 #include <errno.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <ctime>
 #include <variant>
 
+#include "platform/Process.h"
+#include "platform/Signals.h"
+
 namespace orvo::log {
 namespace {
-
-// The process and thread ids of the prefix, asked once per thread and again after a fork, when
-// the child's only thread has ids of its own.
-std::atomic<unsigned> forkGeneration{0};
-
-struct Ids {
-  unsigned generation = ~0u;
-  long pid = 0;
-  long tid = 0;
-};
-
-const Ids& ids() {
-  static const bool counting = [] {
-    return pthread_atfork(nullptr, nullptr, [] { forkGeneration.fetch_add(1); }) == 0;
-  }();
-  thread_local Ids cached;
-  const unsigned generation = forkGeneration.load(std::memory_order_relaxed);
-  if (!counting || cached.generation != generation) {
-    cached = {generation, static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid))};
-  }
-  return cached;
-}
 
 void appendInteger(std::string& out, long value) {
   char digits[24];
   out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
-// "date time.mmm program[pid:tid] ". The local date and time are formatted once a second per
-// thread: the calls of one second share them.
+// "date time.mmm program[pid:tid] ", in local time.
 std::string prefix() {
   timeval now{};
   gettimeofday(&now, nullptr);
-  thread_local time_t second = -1;
-  thread_local std::string stamp;
-  if (now.tv_sec != second) {
-    tm local{};
-    localtime_r(&now.tv_sec, &local);
-    char text[32];
-    stamp.assign(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S.", &local));
-    second = now.tv_sec;
-  }
-  std::string head = stamp;
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  char text[32];
+  std::string head(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S.", &local));
   const long millis = static_cast<long>(now.tv_usec / 1000);
   if (millis < 100) head += millis < 10 ? "00" : "0";
   appendInteger(head, millis);
   head.append(" ").append(program_invocation_short_name).append("[");
-  appendInteger(head, ids().pid);
+  appendInteger(head, process::id());
   head += ':';
-  appendInteger(head, ids().tid);
+  appendInteger(head, process::threadId());
   return head.append("] ");
 }
 
-// A write to a pipe without a reader raises SIGPIPE, whose default action would end the host.
-// The signal is blocked in this thread around the write, and one that the write raised is
-// taken back before the host's mask is restored; one already pending is left for the host.
-// Only a host that blocks SIGPIPE itself can have one pending: an unblocked one is delivered.
-class SigpipeSuppressed {
- public:
-  SigpipeSuppressed() {
-    sigemptyset(&pipe_);
-    sigaddset(&pipe_, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_, &saved_);
-    if (sigismember(&saved_, SIGPIPE) == 1) {
-      sigset_t pending;
-      wasPending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
-    }
-  }
-  ~SigpipeSuppressed() {
-    if (raised_ && !wasPending_) {
-      const timespec noWait{};
-      while (sigtimedwait(&pipe_, nullptr, &noWait) < 0 && errno == EINTR) {
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &saved_, nullptr);
-  }
-  SigpipeSuppressed(const SigpipeSuppressed&) = delete;
-  SigpipeSuppressed& operator=(const SigpipeSuppressed&) = delete;
-  void noteBrokenPipe() { raised_ = true; }
-
- private:
-  sigset_t pipe_{};
-  sigset_t saved_{};
-  bool wasPending_ = false;
-  bool raised_ = false;
-};
-
 void writeToStandardError(std::string_view text) {
-  SigpipeSuppressed suppressed;
+  QuietSignals quiet;
   while (!text.empty()) {
     const ssize_t n = ::write(STDERR_FILENO, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EPIPE) suppressed.noteBrokenPipe();
+    if (n < 0) quiet.noteFailure(errno);
     if (n <= 0) break;
     text.remove_prefix(static_cast<std::size_t>(n));
   }
@@ -241,8 +176,9 @@ std::string describe(const std::optional<std::string>& text) {
 
 std::string fixed6(double value) {
   char buf[400];  // wide enough for the largest double in fixed notation
-  std::snprintf(buf, sizeof buf, "%f", value);
-  return buf;
+  const auto [end, error] =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 6);
+  return std::string(buf, error == std::errc() ? end : buf);
 }
 
 }  // namespace orvo::log

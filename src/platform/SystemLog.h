@@ -1,5 +1,5 @@
 // The system log: one line per message on standard error, behind the usual
-// "date time program[pid:tid]" prefix. Writing never raises SIGPIPE in the host and leaves its
+// "date time program[pid:tid]" prefix. Writing never raises a signal in the host and leaves its
 // signal state as it was; a log that cannot be written is not the caller's failure.
 #ifndef ORVO_PLATFORM_SYSTEMLOG_H_
 #define ORVO_PLATFORM_SYSTEMLOG_H_
@@ -40,7 +40,8 @@ std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
 std::string describe(const plist::Value& value);
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)
 
-// A double with six decimals, as a fixed-point placeholder prints it.
+// A double with six decimals, as a fixed-point placeholder prints it in the C locale, whatever
+// locale the host chose.
 std::string fixed6(double value);
 
 }  // namespace orvo::log

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -52,6 +54,10 @@ TempAppGroup::~TempAppGroup() {
 stdfs::path TempAppGroup::suitePath() const {
   return container_ / "Library" / "Preferences" /
          (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist");
+}
+
+stdfs::path TempAppGroup::lastGoodPath() const {
+  return stdfs::path(suitePath()).concat(".previous");
 }
 
 void TempAppGroup::writeSuite(const plist::Value& root) const {
@@ -164,6 +170,51 @@ bool runInChildren(int count, const std::function<bool(int index)>& body) {
     }
   }
   return allOk;
+}
+
+int exitStatusWithin(int child, int seconds, const std::function<void()>& whileWaiting) {
+  for (int waited = 0; waited < seconds * 1000; ++waited) {
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child) {
+      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    }
+    if (whileWaiting) whileWaiting();
+    ::usleep(1000);
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  return -1;
+}
+
+int rounds(int full) { return std::getenv("ORVO_TEST_LIGHT") ? std::max(full / 50, 2) : full; }
+
+plist::Dictionary twoGameSuite() {
+  plist::Dictionary a, b, games, root;
+  a.set("InterstitialsDates", plist::Array{plist::Value(0.0)});
+  b.set("InterstitialsDates", plist::Array{plist::Value(5.0)});
+  games.set("A", a);
+  games.set("B", b);
+  root.set("refCode", "R");
+  root.set("GamesKey", games);
+  return root;
+}
+
+SeededGroup::SeededGroup() : TempAppGroup("/dev/shm") {
+  writeSuite(twoGameSuite());
+  writeFile("UserData", R"({"UserID":"U"})");
+}
+
+std::vector<std::string> leftovers(const TempAppGroup& group) {
+  const std::string suite = group.suitePath().filename().string();
+  std::vector<std::string> names;
+  for (const auto& entry : stdfs::directory_iterator(group.suitePath().parent_path())) {
+    const std::string name = entry.path().filename().string();
+    if (name != suite && name != suite + ".lock" && name != suite + ".previous" &&
+        name.rfind(suite + ".damaged-", 0) != 0) {
+      names.push_back(name);
+    }
+  }
+  return names;
 }
 
 CommandResult runCommand(const std::string& command) {

@@ -39,6 +39,7 @@ class TempAppGroup {
   const std::filesystem::path& dataHome() const { return dataHome_; }
   const std::filesystem::path& container() const { return container_; }
   std::filesystem::path suitePath() const;
+  std::filesystem::path lastGoodPath() const;  // the suite's last good copy
 
   // Writes the suite file as a game would (binary property list).
   void writeSuite(const plist::Value& root) const;
@@ -78,6 +79,26 @@ class LogCapture {
 // Runs `body` in `count` forked child processes at once and waits for all; true when every
 // child's body returned true.
 bool runInChildren(int count, const std::function<bool(int index)>& body);
+
+// The exit status of a child, waiting at most `seconds`; 128 + the signal when a signal ended
+// it, and -1, with the child killed, when it did not end in time.
+int exitStatusWithin(int child, int seconds, const std::function<void()>& whileWaiting = {});
+
+// Long loops run lighter where every call is slow (under valgrind or an emulator).
+int rounds(int full);
+
+// Two games: A's oldest interstitial lies before any window ending at 100, B's does not block;
+// "refCode" R.
+plist::Dictionary twoGameSuite();
+
+// A throwaway group on tmpfs holding the two-game suite and the player identity "U".
+struct SeededGroup : TempAppGroup {
+  SeededGroup();
+};
+
+// What lies beside the suite apart from the suite, its lock and the copies that the store keeps
+// (its last good copy, damaged copies): leftovers of writers.
+std::vector<std::string> leftovers(const TempAppGroup& group);
 
 // Runs a command line through the shell; its exit status and standard output.
 struct CommandResult {
