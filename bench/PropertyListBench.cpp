@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/PropertyList.h"
+#include "platform/PropertyListView.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ PlistTree libplistRead(const std::vector<std::uint8_t>& bytes) {
 void OrvoRead(benchmark::State& state) {
   const auto& bytes = registryBytes();
   for (auto _ : state) {
-    auto value = orvo::plist::readBinaryPropertyList(bytes);
-    benchmark::DoNotOptimize(value);
+    auto view = orvo::plist::View::read(bytes);
+    benchmark::DoNotOptimize(view);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
@@ -80,7 +81,7 @@ void LibplistRead(benchmark::State& state) {
 }
 
 void OrvoWrite(benchmark::State& state) {
-  const auto value = orvo::plist::readBinaryPropertyList(registryBytes());
+  const auto value = orvo::plist::readPropertyList(registryBytes());
   if (!value) {
     state.SkipWithError("registry not read");
     return;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/PropertyList.h"
+#include "platform/PropertyListView.h"
 #include "support/TestSupport.h"
 
 namespace orvo::plist {
@@ -21,6 +22,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr std::uint64_t kBit63 = std::uint64_t{1} << 63;
 
 using namespace std::string_view_literals;
+
+// A binary file as the module reads it: through a view, whole.
+std::optional<Value> readBinaryPropertyList(std::span<const std::uint8_t> bytes) {
+  const std::optional<View> view = View::read(bytes);
+  return view ? std::optional<Value>(view->root().toValue()) : std::nullopt;
+}
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

@@ -17,35 +17,33 @@ namespace log = orvo::log;
 
 // Step one of the answer: the calling game's oldest entry must lie strictly before the window
 // start. An entry at the start, or a comparison with NaN, fails.
-bool oldestIsBeforeWindow(const plist::Array& list, double windowStart) {
-  return entryValue(list.front()) < windowStart;
-}
+bool oldestIsBeforeWindow(double oldest, double windowStart) { return oldest < windowStart; }
 
 // Whether any entry lies strictly inside the window; one exactly at the start does not.
-bool hasEntryInsideWindow(const plist::Array& list, double windowStart) {
-  for (const plist::Value& entry : list) {
-    if (entryValue(entry) > windowStart) return true;
+bool hasEntryInsideWindow(const plist::Object& list, double windowStart) {
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (entryValue(list.element(i)) > windowStart) return true;
   }
   return false;
 }
 
 // Keeps the entries at or after the window start, in their order; the stored numbers themselves.
-void keepEntriesInWindow(plist::Array& list, double windowStart) {
-  std::erase_if(list, [windowStart](const plist::Value& entry) {
-    return !(entryValue(entry) >= windowStart);
-  });
+void keepEntriesInWindow(plist::ListEdit& list, double windowStart) {
+  list.keepIf([windowStart](const auto& entry) { return entryValue(entry) >= windowStart; });
 }
 
 // Every other game is checked until the first that holds an entry inside the window.
-bool noOtherGameInWindow(const plist::Dictionary& registry,
-                         const std::vector<std::string_view>& keys, std::string_view caller,
-                         double windowStart, log::Lines& lines) {
-  for (const std::string_view key : keys) {
+bool noOtherGameInWindow(const plist::Object& registry, std::string_view caller, double windowStart,
+                         log::Lines& lines) {
+  std::string scratch;
+  for (std::size_t i = 0; i < registry.size(); ++i) {
+    const std::string_view key = *registry.key(i).text(scratch);
     if (key == caller) continue;
     lines.add("--> setInterstitialDate > Check inters for game: ").append(key);
-    const plist::Dictionary* record = findRecord(registry, key);
-    const plist::Array* list = record ? interstitials(*record) : nullptr;
-    const bool isContainsDates = list != nullptr && hasEntryInsideWindow(*list, windowStart);
+    const plist::Object record = registry.value(i);
+    const std::optional<plist::Object> list =
+        record.is(plist::Kind::kDictionary) ? interstitials(record) : std::nullopt;
+    const bool isContainsDates = list && hasEntryInsideWindow(*list, windowStart);
     lines.add("--> setInterstitialDate > Check inters for game > isContainsDates: ")
         .append(log::describeBool(isContainsDates));
     if (isContainsDates) return false;
@@ -55,43 +53,47 @@ bool noOtherGameInWindow(const plist::Dictionary& registry,
 
 // Trims every game's list, the caller's included, to the window. A record without a list
 // gains an empty one; a record or list the module cannot read is left as it is.
-void pruneAll(plist::Dictionary& registry, const std::vector<std::string_view>& keys,
+void pruneAll(Registry& registry, std::string_view caller, plist::ListEdit& callerList,
               double windowStart, log::Lines& lines) {
-  for (const std::string_view key : keys) {
-    plist::Dictionary* record = findRecord(registry, key);
-    plist::Array* list = record ? interstitialsInPlace(*record) : nullptr;
-    if (list == nullptr) continue;
+  std::string scratch;
+  for (std::size_t i = 0; i < registry.stored.size(); ++i) {
+    const std::string_view key = *registry.stored.key(i).text(scratch);
+    const plist::Object record = registry.stored.value(i);
+    if (!record.is(plist::Kind::kDictionary)) continue;
+    std::optional<plist::ListEdit> list;
+    if (key == caller) {
+      list = std::move(callerList);
+    } else if (const std::optional<plist::Object> stored = interstitials(record)) {
+      list = *stored ? plist::ListEdit(*stored) : plist::ListEdit();
+    } else {
+      continue;
+    }
     keepEntriesInWindow(*list, windowStart);
     log::appendDescription(lines.add("--> setInterstitialDate > Delete inters for game > Inters: "),
                            *list);
+    registry.changes.edit(key)->set(kInterstitialsDatesKey, std::move(*list));
   }
 }
 
-bool recordInterstitial(plist::Dictionary& registry, std::string_view caller, double value,
-                        double duration, bool& answer, log::Lines& lines) {
-  plist::Dictionary* record = findRecord(registry, caller);
-  if (record == nullptr) return false;
+bool recordInterstitial(Registry& registry, std::string_view caller, double value, double duration,
+                        bool& answer, log::Lines& lines) {
+  const plist::Object record = findRecord(registry.stored, caller);
+  if (!record) return false;
 
   // A list field holding something else is replaced, as the append could not keep it.
-  plist::Array* list = interstitialsInPlace(*record);
-  if (list == nullptr) {
-    record->set(std::string(kInterstitialsDatesKey), plist::Array());
-    list = interstitialsInPlace(*record);
-  }
-  list->emplace_back(value);
-  log::appendDescription(lines.add("--> setInterstitialDate > Current game inters: "), *list);
+  const plist::Object stored = interstitials(record).value_or(plist::Object());
+  plist::ListEdit list = stored ? plist::ListEdit(stored) : plist::ListEdit();
+  list.append(value);
+  log::appendDescription(lines.add("--> setInterstitialDate > Current game inters: "), list);
   const double windowStart = value - duration;
-  if (!oldestIsBeforeWindow(*list, windowStart)) {
+  const double oldest = stored.size() > 0 ? entryValue(stored.element(0)) : value;
+  if (!oldestIsBeforeWindow(oldest, windowStart)) {
     answer = false;
+    registry.changes.edit(caller)->set(kInterstitialsDatesKey, std::move(list));
     return true;
   }
-
-  // The registry gains and loses no key here, so views of its keys stay valid.
-  std::vector<std::string_view> keys;
-  keys.reserve(registry.size());
-  for (const auto& entry : registry) keys.emplace_back(entry.first);
-  answer = noOtherGameInWindow(registry, keys, caller, windowStart, lines);
-  pruneAll(registry, keys, windowStart, lines);
+  answer = noOtherGameInWindow(registry.stored, caller, windowStart, lines);
+  pruneAll(registry, caller, list, windowStart, lines);
   return true;
 }
 
@@ -105,8 +107,8 @@ bool DataManager::setInterstitialDate(const char* gameKey, double value, double 
     // game's history to nothing or mute a game for good. An endless window is a window.
     if (!caller || !std::isfinite(value) || !(duration >= 0)) return false;
     bool answer = false;
-    const bool stored = orvo::games::updateRegistry(
-        [&](orvo::plist::Dictionary& registry, orvo::log::Lines& lines) {
+    const bool stored =
+        orvo::games::updateRegistry([&](orvo::games::Registry& registry, orvo::log::Lines& lines) {
           return orvo::games::recordInterstitial(registry, *caller, value, duration, answer, lines);
         });
     // An answer whose interstitial was not recorded would not count in the next window.

@@ -11,10 +11,10 @@ void DataManager::setLastPlayDate(const char* gameKey, double value) noexcept {
     const std::optional<std::string_view> key = orvo::textArgument(gameKey);
     // A time that is not a finite number would poison every later use of the record.
     if (!key || !std::isfinite(value)) return;
-    orvo::games::updateRegistry([&](orvo::plist::Dictionary& registry, orvo::log::Lines& log) {
-      orvo::plist::Dictionary* record = orvo::games::findRecord(registry, *key);
+    orvo::games::updateRegistry([&](orvo::games::Registry& registry, orvo::log::Lines& log) {
+      orvo::plist::DictionaryEdit* record = registry.changes.edit(*key);
       if (record == nullptr) return false;
-      record->set(std::string(orvo::games::kLastPlayDateKey), value);
+      record->set(orvo::games::kLastPlayDateKey, value);
       log.add("--> setLastPlayDate : ").append(orvo::log::fixed6(value));
       return true;
     });

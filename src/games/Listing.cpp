@@ -3,7 +3,6 @@
 #include <charconv>
 #include <cmath>
 #include <string>
-#include <variant>
 
 #include "DataManager.h"
 #include "bridge/Text.h"
@@ -20,56 +19,63 @@ namespace {
 class JsonWriter {
  public:
   explicit JsonWriter(std::string& out) : out_(out) {}
-  bool value(const plist::Value& value) {
-    return std::visit([this](const auto& v) { return write(v); }, value.storage());
-  }
+  bool value(const plist::Object& value) { return plist::walk(value, *this); }
   const std::string& error() const { return error_; }
+
+  bool scalar(const plist::Object& value, int);
+  bool open(const plist::Object& container, int) {
+    out_ += container.is(plist::Kind::kArray) ? '[' : '{';
+    return true;
+  }
+  bool entry(const plist::Object& container, std::size_t i, int) {
+    if (i > 0) out_ += ',';
+    if (container.is(plist::Kind::kDictionary)) {
+      appendJsonString(out_, *container.key(i).text(scratch_));
+      out_ += ':';
+    }
+    return true;
+  }
+  bool after(const plist::Object&, std::size_t, int) { return true; }
+  bool close(const plist::Object& container, int) {
+    out_ += container.is(plist::Kind::kArray) ? ']' : '}';
+    return true;
+  }
 
  private:
   bool fail(std::string why) {
     error_ = std::move(why);
     return false;
   }
-  bool write(const std::string& s) {
-    appendJsonString(out_, s);
-    return true;
-  }
-  bool write(bool b) {
-    out_ += b ? "true" : "false";
-    return true;
-  }
   bool write(double d);
-  bool write(const plist::Integer& i) {
-    out_ += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
-    return true;
-  }
-  bool write(const plist::Date&) { return fail("Invalid type in JSON write (date)"); }
-  bool write(const plist::Data&) { return fail("Invalid type in JSON write (data)"); }
-  bool write(const plist::Uid&) { return fail("Invalid type in JSON write (UID)"); }
-  bool write(const plist::Array& a) {
-    out_ += '[';
-    for (const plist::Value& element : a) {
-      if (&element != a.data()) out_ += ',';
-      if (!value(element)) return false;
-    }
-    out_ += ']';
-    return true;
-  }
-  bool write(const plist::Dictionary& d) {
-    out_ += '{';
-    for (const auto& [key, element] : d) {
-      if (&key != &d.begin()->first) out_ += ',';
-      appendJsonString(out_, key);
-      out_ += ':';
-      if (!value(element)) return false;
-    }
-    out_ += '}';
-    return true;
-  }
 
   std::string& out_;
   std::string error_;
+  std::string scratch_;
 };
+
+bool JsonWriter::scalar(const plist::Object& value, int) {
+  switch (*value.kind()) {
+    case plist::Kind::kString:
+      appendJsonString(out_, *value.text(scratch_));
+      return true;
+    case plist::Kind::kBool:
+      out_ += *value.boolean() ? "true" : "false";
+      return true;
+    case plist::Kind::kReal:
+      return write(*value.number());
+    case plist::Kind::kInteger: {
+      const plist::Integer i = *value.integer();
+      out_ += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
+      return true;
+    }
+    case plist::Kind::kDate:
+      return fail("Invalid type in JSON write (date)");
+    case plist::Kind::kData:
+      return fail("Invalid type in JSON write (data)");
+    default:
+      return fail("Invalid type in JSON write (UID)");
+  }
+}
 
 bool JsonWriter::write(double d) {
   if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
@@ -88,17 +94,18 @@ bool JsonWriter::write(double d) {
 }
 
 // The listing as JSON text; none, with the reason logged, when a value cannot be written.
-std::optional<std::string> listGames(const plist::Dictionary& registry) {
+std::optional<std::string> listGames(const plist::Object& registry) {
   std::string listing = "[";
   JsonWriter json(listing);
-  for (const auto& [key, value] : registry) {
-    if (listing.size() > 1) listing += ',';
+  std::string scratch;
+  for (std::size_t i = 0; i < registry.size(); ++i) {
+    if (i > 0) listing += ',';
     listing += "{\"bundle\":";
-    appendJsonString(listing, key);
-    const plist::Dictionary* record = value.as<plist::Dictionary>();
-    if (const plist::Value* lastPlay = record ? record->find(kLastPlayDateKey) : nullptr) {
+    appendJsonString(listing, *registry.key(i).text(scratch));
+    const plist::Object record = registry.value(i);
+    if (const plist::Object lastPlay = record.find(kLastPlayDateKey)) {
       listing += ",\"lastPlayDate\":";
-      if (!json.value(*lastPlay)) {
+      if (!json.value(lastPlay)) {
         log::write("Error serializing gamesArray to JSON: " + json.error());
         return std::nullopt;
       }
@@ -115,9 +122,8 @@ std::optional<std::string> listGames(const plist::Dictionary& registry) {
 char* DataManager::getAllGames() noexcept {
   try {
     std::optional<std::string> listing;
-    orvo::games::readRegistry([&](const orvo::plist::Dictionary& registry) {
-      listing = orvo::games::listGames(registry);
-    });
+    orvo::games::readRegistry(
+        [&](const orvo::plist::Object& registry) { listing = orvo::games::listGames(registry); });
     return listing ? orvo::copyOut(*listing) : nullptr;
   } catch (...) {
     return nullptr;

@@ -16,26 +16,27 @@ namespace {
 
 // The game whose end date is the latest of those strictly after now; the first one met wins
 // a tie. The clock is read anew for every record, so an end date equal to now never counts.
-std::optional<std::string> findCurrentOnFire(const plist::Dictionary& registry) {
-  std::optional<std::string> current;
+std::optional<std::string> findCurrentOnFire(const plist::Object& registry) {
+  std::optional<std::size_t> current;
   double bestEnd = 0;
-  for (const auto& [key, value] : registry) {
-    const plist::Dictionary* record = value.as<plist::Dictionary>();
-    const double end = record ? numberField(*record, kOnFireEndDateKey) : 0;
+  for (std::size_t i = 0; i < registry.size(); ++i) {
+    const plist::Object record = registry.value(i);
+    const double end =
+        record.is(plist::Kind::kDictionary) ? numberField(record, kOnFireEndDateKey) : 0;
     const double now = secondsSince1970();
     if (end > now && end > bestEnd) {
-      current = key;
+      current = i;
       bestEnd = end;
     }
   }
-  return current;
+  return current ? registry.key(*current).string() : std::nullopt;
 }
 
 // The last entry appended (not the largest); 0 for a game without interstitials.
-double latestInterstitial(const plist::Dictionary& record) {
-  const plist::Array* list = interstitials(record);
-  if (list == nullptr || list->empty()) return 0;
-  return entryValue(list->back());
+double latestInterstitial(const plist::Object& record) {
+  const std::optional<plist::Object> list = interstitials(record);
+  const plist::Object last = list ? list->last() : plist::Object();
+  return last ? entryValue(last) : 0;
 }
 
 // Only a strictly earlier interstitial replaces the candidate met first, and any time beats a
@@ -46,40 +47,40 @@ bool ranksBefore(double latest, double chosenLatest) {
 
 // Fisher-Yates (Durstenfeld): every order is equally likely, so ties below are broken
 // uniformly at random.
-void shuffle(std::vector<std::string_view>& keys) {
-  RandomDraws draws(keys.size());
-  for (std::size_t n = keys.size(); n > 1; --n) {
+void shuffle(std::vector<std::size_t>& positions) {
+  RandomDraws draws(positions.size());
+  for (std::size_t n = positions.size(); n > 1; --n) {
     const std::size_t j = draws.below(static_cast<std::uint32_t>(n));
-    std::swap(keys[n - 1], keys[j]);
+    std::swap(positions[n - 1], positions[j]);
   }
 }
 
-std::optional<std::string> chooseNext(const plist::Dictionary& registry,
+std::optional<std::string> chooseNext(const plist::Object& registry,
                                       const std::optional<std::string_view>& excluded,
                                       const std::optional<std::string>& current) {
-  std::vector<std::string_view> keys;
-  keys.reserve(registry.size());
-  for (const auto& entry : registry) keys.emplace_back(entry.first);
-  shuffle(keys);
-  std::optional<std::string_view> chosen;
+  std::vector<std::size_t> positions(registry.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = i;
+  shuffle(positions);
+  std::optional<std::size_t> chosen;
   double chosenLatest = 0;
-  for (const std::string_view key : keys) {
-    if ((excluded && key == *excluded) || (current && key == *current)) continue;
+  for (const std::size_t i : positions) {
+    const plist::Object key = registry.key(i);
+    if ((excluded && key.textEquals(*excluded)) || (current && key.textEquals(*current))) continue;
     // A record that is not a dictionary cannot be put on fire.
-    const plist::Dictionary* record = findRecord(registry, key);
-    if (record == nullptr) continue;
-    const double latest = latestInterstitial(*record);
+    const plist::Object record = registry.value(i);
+    if (!record.is(plist::Kind::kDictionary)) continue;
+    const double latest = latestInterstitial(record);
     if (!chosen || ranksBefore(latest, chosenLatest)) {
-      chosen = key;
+      chosen = i;
       chosenLatest = latest;
     }
   }
-  return chosen ? std::optional<std::string>(*chosen) : std::nullopt;
+  return chosen ? registry.key(*chosen).string() : std::nullopt;
 }
 
-void setOnFireEndDate(plist::Dictionary& registry, const std::string& key, double endDate) {
-  if (plist::Dictionary* record = findRecord(registry, key)) {
-    record->set(std::string(kOnFireEndDateKey), endDate);
+void setOnFireEndDate(Registry& registry, const std::string& key, double endDate) {
+  if (plist::DictionaryEdit* record = registry.changes.edit(key)) {
+    record->set(kOnFireEndDateKey, endDate);
   }
 }
 
@@ -89,7 +90,7 @@ void setOnFireEndDate(plist::Dictionary& registry, const std::string& key, doubl
 char* DataManager::getCurrentGameOnFire() noexcept {
   try {
     std::optional<std::string> current;
-    orvo::games::readRegistry([&](const orvo::plist::Dictionary& registry) {
+    orvo::games::readRegistry([&](const orvo::plist::Object& registry) {
       current = orvo::games::findCurrentOnFire(registry);
     });
     return current ? orvo::copyOut(*current) : nullptr;
@@ -107,11 +108,10 @@ char* DataManager::setNextGameOnFire(const char* gameKey, double value) noexcept
     // Text that is not UTF-8 names no game and so excludes none.
     const std::optional<std::string_view> excluded = orvo::textArgument(gameKey);
     std::optional<std::string> chosen;
-    const bool stored = games::updateRegistry([&](orvo::plist::Dictionary& registry,
-                                                  log::Lines& lines) {
-      const std::optional<std::string> current = games::findCurrentOnFire(registry);
+    const bool stored = games::updateRegistry([&](games::Registry& registry, log::Lines& lines) {
+      const std::optional<std::string> current = games::findCurrentOnFire(registry.stored);
       lines.add("--> setNextGameOnFire > currrentOnFireGameKey: ").append(log::describe(current));
-      chosen = games::chooseNext(registry, excluded, current);
+      chosen = games::chooseNext(registry.stored, excluded, current);
       lines.add("--> setNextGameOnFire > newOnFireGameKey: ").append(log::describe(chosen));
       if (!chosen) return false;
       games::setOnFireEndDate(registry, *chosen, value);

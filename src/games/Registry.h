@@ -7,7 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/PropertyList.h"
+#include "platform/PropertyListEdit.h"
+#include "platform/PropertyListView.h"
 #include "platform/SystemLog.h"
 
 namespace orvo::games {
@@ -19,34 +20,37 @@ inline constexpr std::string_view kLastPlayDateKey = "LastPlayDate";
 
 // Runs `read` on the registry as stored; false, with `read` not run, when there is no suite
 // or no registry.
-bool readRegistry(const std::function<void(const plist::Dictionary& registry)>& read);
+bool readRegistry(const std::function<void(plist::Object registry)>& read);
+
+// The registry of an update: as stored, and the changes to it, which the update writes back
+// while every record it does not change is copied as it is.
+struct Registry {
+  plist::Object stored;
+  plist::DictionaryEdit& changes;
+};
 
 // The registry update. Under the suite's lock, reads the suite and hands `change` its registry
-// to edit in place and a list for its log lines; when `change` returns true the suite is written
-// back. The lines are logged once the lock is released. True only when the suite was stored:
-// false, with nothing written, when there is no suite, registry or lock, when `change` returns
-// false, or when the write failed.
-using RegistryChange = std::function<bool(plist::Dictionary& registry, log::Lines& log)>;
+// and a list for its log lines; when `change` returns true its changes are written back. The
+// lines are logged once the lock is released. True only when the suite was stored: false, with
+// nothing written, when there is no suite, registry or lock, when `change` returns false, or
+// when the write failed.
+using RegistryChange = std::function<bool(Registry& registry, log::Lines& log)>;
 bool updateRegistry(const RegistryChange& change);
 
 // The record of a game; none when the key has no record or the record is not a dictionary
 // (the module cannot change such a record without destroying it).
-const plist::Dictionary* findRecord(const plist::Dictionary& registry, std::string_view gameKey);
-plist::Dictionary* findRecord(plist::Dictionary& registry, std::string_view gameKey);
+plist::Object findRecord(const plist::Object& registry, std::string_view gameKey);
 
 // A number field of a record: 0 when absent, NaN when it holds something that is not a
 // number, so that every comparison with it fails.
-double numberField(const plist::Dictionary& record, std::string_view field);
+double numberField(const plist::Object& record, std::string_view field);
 
-// A record's interstitial times: empty when absent; none when the field holds something other
-// than a list.
-const plist::Array* interstitials(const plist::Dictionary& record);
+// A record's interstitial times: no value (an empty list) when absent; none when the field
+// holds something other than a list.
+std::optional<plist::Object> interstitials(const plist::Object& record);
 
-// The same list, to change in place; a record without one gains an empty list first. None when
-// the field holds something other than a list.
-plist::Array* interstitialsInPlace(plist::Dictionary& record);
-
-// An entry of an interstitial list as a double; NaN when it is not a number.
+// An entry of an interstitial list, stored or new, as a double; NaN when it is not a number.
+double entryValue(const plist::Object& entry);
 double entryValue(const plist::Value& entry);
 
 }  // namespace orvo::games

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace orvo::plist::binary {
@@ -30,6 +32,19 @@ inline constexpr std::uint8_t kUid = 0x80;
 inline constexpr std::uint8_t kArray = 0xA0;
 inline constexpr std::uint8_t kDict = 0xD0;
 inline constexpr std::uint8_t kLengthFollows = 0x0F;
+
+// Kinds of object by the high half of their marker.
+inline constexpr std::uint8_t kDataKind = 0x4;
+inline constexpr std::uint8_t kAsciiKind = 0x5;
+inline constexpr std::uint8_t kUtf16Kind = 0x6;
+inline constexpr std::uint8_t kArrayKind = 0xA;
+inline constexpr std::uint8_t kDictKind = 0xD;
+inline constexpr bool isStringMarker(std::uint8_t marker) {
+  return (marker >> 4) == kAsciiKind || (marker >> 4) == kUtf16Kind;
+}
+inline constexpr bool isContainerMarker(std::uint8_t marker) {
+  return (marker >> 4) == kArrayKind || (marker >> 4) == kDictKind;
+}
 
 // Shared references let a few hundred bytes describe millions of values, so the reader counts
 // what it materialises. Without shared containers every value but the root costs a reference
@@ -96,6 +111,25 @@ static_assert(kMaxSharedStringBytes + 2 <= kPayloadBudgetPerFileByte);
   for (unsigned i = width; i-- > 0; v >>= 8) p[i] = static_cast<std::uint8_t>(v);
 }
 
+// The length of a string, data or container object: in the low bits of its marker or, from 15
+// on, in the integer that follows it. `p` is just past the marker and moves past the header;
+// false when that integer is malformed or runs past `end`.
+inline bool readLength(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t marker,
+                       std::uint64_t& length) {
+  if ((marker & 0x0F) != kLengthFollows) {
+    length = marker & 0x0F;
+    return true;
+  }
+  if (p == end) return false;
+  const std::uint8_t intMarker = *p++;
+  if ((intMarker & 0xF0) != kInt || (intMarker & 0x0F) > 3) return false;
+  const unsigned width = 1u << (intMarker & 0x0F);
+  if (static_cast<std::size_t>(end - p) < width) return false;
+  length = loadBig(p, width);
+  p += width;
+  return true;
+}
+
 // Width of the smallest of the sizes 1, 2, 4 and 8 that holds n.
 inline unsigned widthFor(std::uint64_t n) {
   if (n < (std::uint64_t{1} << 8)) return 1;
@@ -103,6 +137,49 @@ inline unsigned widthFor(std::uint64_t n) {
   if (n < (std::uint64_t{1} << 32)) return 4;
   return 8;
 }
+
+// Bytes of a marker that carries a length: one below 15, else an integer marker and the integer.
+inline std::uint64_t headerBytes(std::uint64_t length) {
+  return length < kLengthFollows ? 1 : 2 + widthFor(length);
+}
+
+// Writes a marker that carries a length, and that length when it does not fit the marker.
+inline std::uint8_t* putHeader(std::uint8_t* p, std::uint8_t marker, std::uint64_t length) {
+  if (length < kLengthFollows) {
+    *p++ = static_cast<std::uint8_t>(marker | length);
+    return p;
+  }
+  *p++ = marker | kLengthFollows;
+  const unsigned width = widthFor(length);
+  *p++ = static_cast<std::uint8_t>(kInt | std::countr_zero(width));
+  storeBig(p, length, width);
+  return p + width;
+}
+
+// The UTF-8 size of `units` big-endian UTF-16 code units; none when a surrogate is unpaired.
+inline std::optional<std::size_t> utf8SizeOfUtf16(const std::uint8_t* p, std::size_t units) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint32_t c = static_cast<std::uint32_t>(p[2 * i]) << 8 | p[2 * i + 1];
+    if (c < 0x80) {
+      size += 1;
+    } else if (c < 0x800) {
+      size += 2;
+    } else if (c < 0xD800 || c > 0xDFFF) {
+      size += 3;
+    } else {
+      if (c > 0xDBFF || i + 1 == units) return std::nullopt;
+      const std::uint32_t low = static_cast<std::uint32_t>(p[2 * i + 2]) << 8 | p[2 * i + 3];
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      ++i;
+      size += 4;
+    }
+  }
+  return size;
+}
+
+// Appends UTF-16 that utf8SizeOfUtf16 accepted, as UTF-8.
+void appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, std::string& out);
 
 }  // namespace orvo::plist::binary
 

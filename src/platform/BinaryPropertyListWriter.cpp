@@ -1,360 +1,306 @@
-// The writer of the binary format: each value in its smallest form, short strings shared, and
-// nothing written that the reader would refuse.
+// The writer of the binary format. An update copies the stored file: each object keeps its
+// number and its bytes, the edited containers and new values are encoded in the places of the
+// objects they replace (or after the others), and only the offset table is written anew. The
+// objects that no longer belong to the top object are never kept: when nothing new fills their
+// places, every object is renumbered, which also happens when the references must grow wider.
+// A file is never written that the reader would refuse.
 #include <algorithm>
-#include <bit>
-#include <cstring>
-#include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
+#include "platform/BinaryEncoder.h"
 #include "platform/BinaryFormat.h"
-#include "platform/PropertyList.h"
-#include "platform/Utf8.h"
 
 namespace orvo::plist {
-namespace {
 
 using namespace binary;
 
-// UTF-16 units of valid UTF-8: one per character, two for those past the BMP.
-std::uint64_t utf16Units(std::string_view text) {
-  std::uint64_t units = 0;
-  for (const char c : text) {
-    const auto b = static_cast<std::uint8_t>(c);
-    units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
-  }
-  return units;
-}
-
-class BinaryWriter {
+class Writer {
  public:
-  std::optional<std::vector<std::uint8_t>> write(const Value& root);
+  Writer(const View* source, Encoder& encoder)
+      : source_(source), encoder_(encoder), n_(source ? source->objectCount_ : 0) {}
+  std::optional<std::vector<std::uint8_t>> write();
 
  private:
-  enum class Kind : std::uint8_t {
-    kAscii,
-    kUtf16,
-    kReal,
-    kInteger,
-    kBool,
-    kDate,
-    kData,
-    kUid,
-    kArray,
-    kDict,
-  };
+  using Node = Encoder::Node;
+  static constexpr std::uint32_t kFree = ~std::uint32_t{0};
 
-  // One object of the output, in output order. Kept small, since a registry has thousands:
-  // lengths are taken from the source again when the object is written.
-  struct Node {
-    const void* source;      // the std::string of a string or key, the Value of anything else
-    std::uint32_t refBegin;  // containers: first slot of their references in refs_
-    Kind kind;
-  };
-
-  struct Frame {
-    const Value* container;
-    std::uint32_t refBegin;
-    std::size_t next;
-  };
-
-  static constexpr std::uint32_t kFailed = ~std::uint32_t{0};
-
-  bool reserve(const Value& root);
-  std::uint32_t addValue(const Value& value);
-  std::uint32_t addString(const std::string& text);
-  std::uint32_t addNode(const void* source, Kind kind, std::uint64_t bytes,
-                        std::uint32_t refBegin = 0) {
-    nodes_.push_back({source, refBegin, kind});
-    objectBytes_ += bytes;
-    return static_cast<std::uint32_t>(nodes_.size() - 1);
+  void countReferences();
+  void release(std::uint32_t id, std::vector<std::uint32_t>& dead);
+  void place();
+  std::vector<std::uint8_t> copying();
+  std::vector<std::uint8_t> compacting();
+  bool readable(const std::vector<std::uint8_t>& out) const;
+  std::uint32_t slotOf(std::uint32_t ref) const {
+    return (ref & Encoder::kNode) != 0 ? encoder_.nodes()[ref & ~Encoder::kNode].slot : ref;
   }
-  std::uint32_t addContainer(const Value& value, Kind kind, std::size_t count, std::size_t slots) {
-    const auto refBegin = static_cast<std::uint32_t>(refs_.size());
-    refs_.resize(refs_.size() + slots);
-    return addNode(&value, kind, headerBytes(count), refBegin);
+  bool isContainer(std::uint32_t id) const { return isContainerMarker(*source_->objectAt(id)); }
+  std::uint64_t entriesOf(std::uint32_t id, std::uint64_t length) const {
+    return (*source_->objectAt(id) >> 4) == kDictKind ? 2 * length : length;
   }
-  static std::uint64_t headerBytes(std::uint64_t length) {
-    return length < kLengthFollows ? 1 : 2 + widthFor(length);
+  std::uint64_t endOf(std::uint32_t id) const {
+    return id + 1 < n_ ? source_->offsetOf(id + 1)
+                       : static_cast<std::uint64_t>(source_->table_ - source_->begin_);
   }
-  static std::uint8_t* putHeader(std::uint8_t* p, std::uint8_t marker, std::uint64_t length);
-  std::uint8_t* putNode(std::uint8_t* p, const Node& node) const;
+  std::uint64_t keptSize(std::uint32_t id, unsigned refSize) const;
+  std::uint8_t* putKept(std::uint8_t* p, std::uint32_t id, unsigned refSize) const;
+  static std::uint8_t* putTrailer(std::uint8_t* p, unsigned offsetSize, unsigned refSize,
+                                  std::uint64_t count, std::uint64_t top, std::uint64_t table);
 
-  std::vector<Node> nodes_;
-  std::vector<std::uint32_t> refs_;
-  std::unordered_map<std::string_view, std::uint32_t, KeyedHash> strings_;
-  std::uint32_t boolNodes_[2] = {kFailed, kFailed};
-  std::uint64_t objectBytes_ = 0;  // every object, less the references of containers
-  unsigned refSize_ = 0;
+  const View* source_;
+  Encoder& encoder_;
+  const std::uint32_t n_;             // objects of the source
+  std::uint32_t total_ = 0;           // places in the new file: the source's, then those appended
+  std::vector<std::uint8_t> counts_;  // references to each object of the source, once written
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> placed_;  // (place, node), by place
+  std::vector<std::uint32_t> rank_;  // compacting: the number of each place, or kFree
+  bool freePlaces_ = false;
 };
 
-// Sizes the tables once: every object but the root is the target of at least one reference,
-// so the references counted here bound the objects too.
-bool BinaryWriter::reserve(const Value& root) {
-  std::uint64_t slots = 0;
-  std::vector<const Value*> pending{&root};
-  while (!pending.empty()) {
-    const Value* value = pending.back();
-    pending.pop_back();
-    if (const Array* array = value->as<Array>()) {
-      slots += array->size();
-      for (const Value& child : *array) {
-        if (child.is<Array>() || child.is<Dictionary>()) pending.push_back(&child);
-      }
-    } else if (const Dictionary* dict = value->as<Dictionary>()) {
-      slots += 2 * dict->size();
-      for (const auto& entry : *dict) {
-        if (entry.second.is<Array>() || entry.second.is<Dictionary>()) {
-          pending.push_back(&entry.second);
-        }
-      }
+// References to each source object once the new file is written: those of the new containers
+// added, then the trailer's moved from the old top object to the new one; an object left with
+// none is released, and so is all that it alone held.
+void Writer::countReferences() {
+  counts_ = source_->references_;
+  const std::vector<std::uint32_t>& refs = encoder_.refs();
+  for (const Node& node : encoder_.nodes()) {
+    if (node.form < Encoder::Form::kArray) continue;
+    const std::size_t entries =
+        (node.form == Encoder::Form::kDictionary ? 2 : 1) * std::size_t{node.count};
+    for (std::size_t i = node.refBegin; i < node.refBegin + entries; ++i) {
+      if ((refs[i] & Encoder::kNode) == 0 && counts_[refs[i]] < 255) ++counts_[refs[i]];
     }
   }
-  if (slots >= kFailed - 1) return false;
-  refs_.reserve(static_cast<std::size_t>(slots));
-  nodes_.reserve(static_cast<std::size_t>(slots) + 1);
-  return true;
-}
-
-std::uint32_t BinaryWriter::addString(const std::string& text) {
-  const bool shared = text.size() <= kMaxSharedStringBytes;
-  if (shared) {
-    if (auto it = strings_.find(text); it != strings_.end()) return it->second;
-  }
-  std::uint8_t any = 0;
-  for (const char c : text) any |= static_cast<std::uint8_t>(c);
-  std::uint32_t index = 0;
-  if (any < 0x80) {
-    index = addNode(&text, Kind::kAscii, headerBytes(text.size()) + text.size());
-  } else {
-    if (!isValidUtf8(text)) return kFailed;
-    const std::uint64_t units = utf16Units(text);
-    index = addNode(&text, Kind::kUtf16, headerBytes(units) + 2 * units);
-  }
-  if (shared) strings_.emplace(text, index);
-  return index;
-}
-
-std::uint32_t BinaryWriter::addValue(const Value& value) {
-  switch (value.storage().index()) {
-    case 0:
-      return addString(*value.as<std::string>());
-    case 1:
-      return addNode(&value, Kind::kReal, 9);
-    case 2: {
-      const Integer i = *value.as<Integer>();
-      std::uint64_t bytes = 0;
-      if (i.beyondInt64()) {
-        bytes = 17;
-      } else if (i.asSigned() < 0) {
-        bytes = 9;
-      } else {
-        bytes = 1 + widthFor(i.bits());
-      }
-      return addNode(&value, Kind::kInteger, bytes);
+  std::vector<std::uint32_t> dead;
+  release(source_->top_, dead);
+  while (!dead.empty()) {
+    const std::uint32_t id = dead.back();
+    dead.pop_back();
+    const View::Contents held = source_->contents(id);
+    const std::uint64_t entries = entriesOf(id, held.length);
+    for (std::uint64_t i = 0; i < entries; ++i) {
+      release(static_cast<std::uint32_t>(source_->refAt(held.at, i)), dead);
     }
-    case 3: {
-      std::uint32_t& index = boolNodes_[*value.as<bool>() ? 1 : 0];
-      if (index == kFailed) index = addNode(&value, Kind::kBool, 1);
-      return index;
-    }
-    case 4:
-      return addNode(&value, Kind::kDate, 9);
-    case 5: {
-      const std::size_t size = value.as<Data>()->bytes.size();
-      return addNode(&value, Kind::kData, headerBytes(size) + size);
-    }
-    case 6:
-      return addNode(&value, Kind::kUid, 1 + widthFor(value.as<Uid>()->value));
-    case 7: {
-      const std::size_t count = value.as<Array>()->size();
-      return addContainer(value, Kind::kArray, count, count);
-    }
-    case 8: {
-      const std::size_t count = value.as<Dictionary>()->size();
-      return addContainer(value, Kind::kDict, count, 2 * count);
-    }
-    default:
-      return kFailed;
   }
 }
 
-std::uint8_t* BinaryWriter::putHeader(std::uint8_t* p, std::uint8_t marker, std::uint64_t length) {
-  if (length < kLengthFollows) {
-    *p++ = static_cast<std::uint8_t>(marker | length);
-    return p;
-  }
-  *p++ = marker | kLengthFollows;
-  const unsigned width = widthFor(length);
-  *p++ = static_cast<std::uint8_t>(kInt | std::countr_zero(width));
-  storeBig(p, length, width);
-  return p + width;
+// A count that saturated is never released: such an object stays one write longer, and the
+// next write, which counts afresh, finds it unreachable.
+void Writer::release(std::uint32_t id, std::vector<std::uint32_t>& dead) {
+  std::uint8_t& count = counts_[id];
+  if (count == 0 || count == 255) return;
+  if (--count == 0 && isContainer(id)) dead.push_back(id);
 }
 
-std::uint8_t* BinaryWriter::putNode(std::uint8_t* p, const Node& node) const {
-  const auto* value = static_cast<const Value*>(node.source);
-  switch (node.kind) {
-    case Kind::kAscii: {
-      const auto* text = static_cast<const std::string*>(node.source);
-      p = putHeader(p, kAscii, text->size());
-      return std::copy(text->begin(), text->end(), p);
+// Each node takes the place of the object it replaces when that is free, so that an edit
+// leaves the rest of the file where it was; the others fill the remaining free places, then
+// follow the source's objects.
+void Writer::place() {
+  std::vector<Node>& nodes = encoder_.nodes();
+  for (Node& node : nodes) node.slot = kFree;
+  for (Node& node : nodes) {
+    if (node.replaces != Encoder::kNone && counts_[node.replaces] == 0) {
+      node.slot = node.replaces;
+      counts_[node.replaces] = 1;  // taken
     }
-    case Kind::kUtf16: {
-      const auto* text = static_cast<const std::string*>(node.source);
-      p = putHeader(p, kUtf16, utf16Units(*text));
-      const auto* s = reinterpret_cast<const std::uint8_t*>(text->data());
-      const std::uint8_t* const end = s + text->size();
-      while (s != end) {
-        std::uint32_t c = *s;
-        if (c < 0x80) {
-          ++s;
-        } else if (c < 0xE0) {
-          c = (c & 0x1F) << 6 | (s[1] & 0x3F);
-          s += 2;
-        } else if (c < 0xF0) {
-          c = (c & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F);
-          s += 3;
-        } else {
-          c = (c & 0x07) << 18 | (s[1] & 0x3F) << 12 | (s[2] & 0x3F) << 6 | (s[3] & 0x3F);
-          s += 4;
-          c -= 0x10000;
-          storeBig(p, 0xD800 | c >> 10, 2);
-          p += 2;
-          c = 0xDC00 | (c & 0x3FF);
-        }
-        storeBig(p, c, 2);
-        p += 2;
-      }
-      return p;
+  }
+  std::uint32_t free = 0, next = n_;
+  for (Node& node : nodes) {
+    if (node.slot != kFree) continue;
+    while (free < n_ && counts_[free] != 0) ++free;
+    if (free < n_) {
+      node.slot = free;
+      counts_[free] = 1;
+    } else {
+      node.slot = next++;
     }
-    case Kind::kReal:
-      *p = kReal64;
-      storeBig(p + 1, std::bit_cast<std::uint64_t>(*value->as<double>()), 8);
-      return p + 9;
-    case Kind::kInteger: {
-      const Integer i = *value->as<Integer>();
-      if (i.beyondInt64()) {
-        *p = kInt | 4;
-        storeBig(p + 1, 0, 8);
-        storeBig(p + 9, i.bits(), 8);
-        return p + 17;
-      }
-      const unsigned width = i.asSigned() < 0 ? 8 : widthFor(i.bits());
-      *p = static_cast<std::uint8_t>(kInt | std::countr_zero(width));
-      storeBig(p + 1, i.bits(), width);
-      return p + 1 + width;
+  }
+  total_ = next;
+  freePlaces_ = std::find(counts_.begin() + free, counts_.end(), 0) != counts_.end();
+  placed_.reserve(nodes.size());
+  for (std::uint32_t i = 0; i < nodes.size(); ++i) placed_.emplace_back(nodes[i].slot, i);
+  std::sort(placed_.begin(), placed_.end());
+}
+
+std::uint64_t Writer::keptSize(std::uint32_t id, unsigned refSize) const {
+  const std::uint8_t* p = source_->objectAt(id);
+  const unsigned low = *p & 0x0F;
+  switch (*p >> 4) {
+    case 0x0:
+      return 1;
+    case 0x1:
+      return 1 + (std::uint64_t{1} << low);
+    case 0x2:
+      return *p == kReal64 ? 9 : 5;
+    case 0x3:
+      return 9;
+    case 0x8:
+      return low + 2;
+    case kArrayKind:
+    case kDictKind: {
+      const std::uint64_t count = source_->contents(id).length;
+      return headerBytes(count) + entriesOf(id, count) * refSize;
     }
-    case Kind::kBool:
-      *p = *value->as<bool>() ? kTrue : kFalse;
-      return p + 1;
-    case Kind::kDate:
-      *p = kDate;
-      storeBig(p + 1, std::bit_cast<std::uint64_t>(value->as<Date>()->secondsSince2001), 8);
-      return p + 9;
-    case Kind::kData: {
-      const auto& bytes = value->as<Data>()->bytes;
-      p = putHeader(p, kData, bytes.size());
-      if (!bytes.empty()) std::memcpy(p, bytes.data(), bytes.size());
-      return p + bytes.size();
+    default: {
+      const View::Contents text = source_->contents(id);
+      return static_cast<std::uint64_t>(text.at - p) +
+             ((*p >> 4) == kUtf16Kind ? 2 : 1) * text.length;
     }
-    case Kind::kUid: {
-      const std::uint64_t v = value->as<Uid>()->value;
-      const unsigned width = widthFor(v);
-      *p = static_cast<std::uint8_t>(kUid | (width - 1));
-      storeBig(p + 1, v, width);
-      return p + 1 + width;
-    }
-    case Kind::kArray:
-    case Kind::kDict: {
-      const bool isDict = node.kind == Kind::kDict;
-      const std::size_t count =
-          isDict ? value->as<Dictionary>()->size() : value->as<Array>()->size();
-      p = putHeader(p, isDict ? kDict : kArray, count);
-      const std::uint32_t* ref = refs_.data() + node.refBegin;
-      for (std::size_t i = isDict ? 2 * count : count; i > 0; --i, p += refSize_) {
-        storeBig(p, *ref++, refSize_);
-      }
-      return p;
-    }
+  }
+}
+
+// A scalar as it was; a container with its references renumbered.
+std::uint8_t* Writer::putKept(std::uint8_t* p, std::uint32_t id, unsigned refSize) const {
+  const std::uint8_t* from = source_->objectAt(id);
+  if (!isContainer(id)) {
+    const std::uint64_t size = keptSize(id, refSize);
+    std::memcpy(p, from, size);
+    return p + size;
+  }
+  const View::Contents held = source_->contents(id);
+  p = putHeader(p, *from & 0xF0, held.length);
+  const std::uint64_t entries = entriesOf(id, held.length);
+  for (std::uint64_t i = 0; i < entries; ++i, p += refSize) {
+    storeBig(p, rank_[source_->refAt(held.at, i)], refSize);
   }
   return p;
 }
 
-std::optional<std::vector<std::uint8_t>> BinaryWriter::write(const Value& root) {
-  if (!reserve(root)) return std::nullopt;
-  // Objects are numbered in the order they are first met, a dictionary's keys before its
-  // values, as other writers of the format do.
-  std::vector<Frame> frames;
-  auto open = [&](const Value& container, std::uint32_t index) {
-    if (frames.size() >= kMaxNestingDepth) return false;
-    std::uint32_t slot = nodes_[index].refBegin;
-    frames.push_back({&container, slot, 0});
-    if (nodes_[index].kind == Kind::kDict) {
-      for (const auto& entry : *container.as<Dictionary>()) {
-        if ((refs_[slot++] = addString(entry.first)) == kFailed) return false;
-      }
-    }
-    return true;
-  };
+std::uint8_t* Writer::putTrailer(std::uint8_t* p, unsigned offsetSize, unsigned refSize,
+                                 std::uint64_t count, std::uint64_t top, std::uint64_t table) {
+  std::memset(p, 0, 6);  // unused
+  p[6] = static_cast<std::uint8_t>(offsetSize);
+  p[7] = static_cast<std::uint8_t>(refSize);
+  storeBig(p + 8, count, 8);
+  storeBig(p + 16, top, 8);
+  storeBig(p + 24, table, 8);
+  return p + kTrailerSize;
+}
 
-  const std::uint32_t rootIndex = addValue(root);
-  if (rootIndex == kFailed) return std::nullopt;
-  if ((root.is<Array>() || root.is<Dictionary>()) && !open(root, rootIndex)) return std::nullopt;
-  while (!frames.empty()) {
-    Frame& frame = frames.back();
-    const Value* child = nullptr;
-    std::size_t slot = 0;
-    if (const Array* array = frame.container->as<Array>()) {
-      if (frame.next == array->size()) {
-        frames.pop_back();
-        continue;
-      }
-      child = &(*array)[frame.next];
-      slot = frame.refBegin + frame.next;
-    } else {
-      const auto& entries = frame.container->as<Dictionary>()->entries();
-      if (frame.next == entries.size()) {
-        frames.pop_back();
-        continue;
-      }
-      child = &entries[frame.next].second;
-      slot = frame.refBegin + entries.size() + frame.next;
-    }
-    ++frame.next;
-    const std::uint32_t index = addValue(*child);
-    if (index == kFailed) return std::nullopt;
-    refs_[slot] = index;
-    if ((child->is<Array>() || child->is<Dictionary>()) && !open(*child, index)) {
-      return std::nullopt;
-    }
+// Every object keeps its number: runs of unchanged objects are copied whole, the nodes put in
+// their places, and the offsets of a run moved by how far the run moved.
+std::vector<std::uint8_t> Writer::copying() {
+  const unsigned refSize = source_->refSize_;
+  const auto oldTable = static_cast<std::uint64_t>(source_->table_ - source_->begin_);
+  std::uint64_t objects = oldTable - kHeaderSize;
+  for (const auto& [slot, node] : placed_) {
+    if (slot < n_) objects -= endOf(slot) - source_->offsetOf(slot);
+    objects += encoder_.size(encoder_.nodes()[node], refSize);
   }
-
-  refSize_ = widthFor(nodes_.size());
-  const std::uint64_t tableOffset = kHeaderSize + objectBytes_ + refs_.size() * refSize_;
-  const unsigned offsetSize = widthFor(tableOffset);
-  std::vector<std::uint8_t> out(tableOffset + nodes_.size() * offsetSize + kTrailerSize);
-  std::memcpy(out.data(), kMagic.data(), kMagic.size());
+  const unsigned offsetSize = std::max(source_->offsetSize_, widthFor(kHeaderSize + objects));
+  std::vector<std::uint8_t> out(kHeaderSize + objects + total_ * std::size_t{offsetSize} +
+                                kTrailerSize);
+  std::memcpy(out.data(), source_->begin_, kHeaderSize);
   std::uint8_t* p = out.data() + kHeaderSize;
-  std::uint8_t* table = out.data() + tableOffset;
-  for (const Node& node : nodes_) {
-    storeBig(table, static_cast<std::uint64_t>(p - out.data()), offsetSize);
-    table += offsetSize;
-    p = putNode(p, node);
+  std::uint8_t* const table = out.data() + kHeaderSize + objects;
+  const auto number = [this](std::uint32_t ref) { return slotOf(ref); };
+  std::size_t next = 0;  // in placed_
+  for (std::uint32_t slot = 0; slot < total_;) {
+    const std::uint32_t runEnd = std::min(next < placed_.size() ? placed_[next].first : total_, n_);
+    if (slot < runEnd) {
+      const std::uint64_t from = source_->offsetOf(slot), to = endOf(runEnd - 1);
+      const std::uint64_t at = static_cast<std::uint64_t>(p - out.data());
+      std::memcpy(p, source_->begin_ + from, to - from);
+      p += to - from;
+      if (at == from && offsetSize == source_->offsetSize_) {
+        std::memcpy(table + std::size_t{slot} * offsetSize,
+                    source_->table_ + std::size_t{slot} * offsetSize,
+                    std::size_t{runEnd - slot} * offsetSize);
+        slot = runEnd;
+      }
+      for (; slot < runEnd; ++slot) {
+        storeBig(table + std::size_t{slot} * offsetSize, source_->offsetOf(slot) - from + at,
+                 offsetSize);
+      }
+      continue;
+    }
+    storeBig(table + std::size_t{slot} * offsetSize, static_cast<std::uint64_t>(p - out.data()),
+             offsetSize);
+    p = encoder_.put(p, encoder_.nodes()[placed_[next++].second], refSize, number);
+    ++slot;
   }
-  // Trailer: six unused bytes, the two sizes, object count, top object, table offset.
-  table[6] = static_cast<std::uint8_t>(offsetSize);
-  table[7] = static_cast<std::uint8_t>(refSize_);
-  storeBig(table + 8, nodes_.size(), 8);
-  storeBig(table + 16, rootIndex, 8);
-  storeBig(table + 24, tableOffset, 8);
+  putTrailer(table + total_ * std::size_t{offsetSize}, offsetSize, refSize, total_,
+             slotOf(encoder_.root()), kHeaderSize + objects);
   return out;
 }
 
-}  // namespace
+// Places that nothing fills are left out: every object is renumbered by its rank among those
+// kept, each scalar copied as it was and each container with its references renumbered.
+std::vector<std::uint8_t> Writer::compacting() {
+  rank_.assign(total_, kFree);
+  std::uint32_t count = 0;
+  std::size_t next = 0;
+  for (std::uint32_t slot = 0; slot < total_; ++slot) {
+    const bool node = next < placed_.size() && placed_[next].first == slot;
+    next += node;
+    if (node || counts_[slot] != 0) rank_[slot] = count++;
+  }
+  const unsigned refSize = widthFor(count);
+  std::uint64_t objects = 0;
+  next = 0;
+  for (std::uint32_t slot = 0; slot < total_; ++slot) {
+    if (next < placed_.size() && placed_[next].first == slot) {
+      objects += encoder_.size(encoder_.nodes()[placed_[next++].second], refSize);
+    } else if (rank_[slot] != kFree) {
+      objects += keptSize(slot, refSize);
+    }
+  }
+  const unsigned offsetSize = widthFor(kHeaderSize + objects);
+  std::vector<std::uint8_t> out(kHeaderSize + objects + count * std::size_t{offsetSize} +
+                                kTrailerSize);
+  std::memcpy(out.data(), kMagic.data(), kHeaderSize);
+  std::uint8_t* p = out.data() + kHeaderSize;
+  std::uint8_t* const table = out.data() + kHeaderSize + objects;
+  const auto number = [this](std::uint32_t ref) { return rank_[slotOf(ref)]; };
+  next = 0;
+  for (std::uint32_t slot = 0; slot < total_; ++slot) {
+    if (rank_[slot] == kFree) continue;
+    storeBig(table + std::size_t{rank_[slot]} * offsetSize,
+             static_cast<std::uint64_t>(p - out.data()), offsetSize);
+    if (next < placed_.size() && placed_[next].first == slot) {
+      p = encoder_.put(p, encoder_.nodes()[placed_[next++].second], refSize, number);
+    } else {
+      p = putKept(p, slot, refSize);
+    }
+  }
+  putTrailer(table + count * std::size_t{offsetSize}, offsetSize, refSize, count,
+             number(encoder_.root()), kHeaderSize + objects);
+  return out;
+}
+
+// What the new file holds is bounded by what the source held plus all that the changes add;
+// only when that bound passes a budget is the file checked as a reader checks it.
+bool Writer::readable(const std::vector<std::uint8_t>& out) const {
+  const std::uint64_t size = out.size();
+  const std::uint64_t valueBudget = std::max<std::uint64_t>(kMinValueBudget, size);
+  const std::uint64_t payloadBudget = size > kMinPayloadBudget / kPayloadBudgetPerFileByte
+                                          ? size * kPayloadBudgetPerFileByte
+                                          : kMinPayloadBudget;
+  const std::uint64_t values = (source_ ? source_->values_ : 1) + encoder_.addedValues();
+  const std::uint64_t payload = (source_ ? source_->payload_ : 0) + encoder_.addedPayload();
+  if (encoder_.depthKept() && values <= valueBudget && payload <= payloadBudget) return true;
+  return View::read(out).has_value();
+}
+
+std::optional<std::vector<std::uint8_t>> Writer::write() {
+  if (source_ != nullptr) countReferences();
+  place();
+  const bool copy = source_ != nullptr && source_->canonical_ && !freePlaces_ &&
+                    widthFor(total_) <= source_->refSize_;
+  std::vector<std::uint8_t> out = copy ? copying() : compacting();
+  if (!readable(out)) return std::nullopt;
+  return out;
+}
 
 std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const Value& root) {
-  return BinaryWriter().write(root);
+  Encoder encoder(nullptr);
+  if (!encoder.collect(root)) return std::nullopt;
+  return Writer(nullptr, encoder).write();
+}
+
+std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const View* source,
+                                                                 const DictionaryEdit& changes) {
+  Encoder encoder(source);
+  if (!encoder.collect(changes)) return std::nullopt;
+  return Writer(source, encoder).write();
 }
 
 }  // namespace orvo::plist

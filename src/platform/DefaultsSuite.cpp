@@ -37,25 +37,48 @@ fs::FileName DefaultsSuite::lastGoodCopyOf(const fs::FileName& suiteFile) {
   return suiteFile + ".previous";
 }
 
-DefaultsSuite::Stored DefaultsSuite::readStored(const fs::FileName& file) {
+DefaultsSuite::DefaultsSuite(fs::FileName file, Stored stored, std::optional<mode_t> permissions,
+                             bool keepLastGood)
+    : file_(std::move(file)),
+      fileBytes_(std::move(stored.content.bytes)),
+      encoded_(std::move(stored.encoded)),
+      view_(std::move(stored.view)),
+      changes_(values()),
+      permissions_(permissions),
+      keepLastGood_(keepLastGood) {}
+
+// A binary suite is read in place. An XML one is read into a tree and written in the binary
+// format, which the view then reads: every suite is answered (and updated) the same way, and
+// the first write-back makes it binary.
+DefaultsSuite::Stored DefaultsSuite::readStored(const fs::FileName& file,
+                                                plist::View::Purpose purpose) {
   Stored stored;
   stored.content = fs::readFile(file);
   switch (stored.content.status) {
     case fs::FileContent::Status::kMissing:
       stored.state = Stored::State::kMissing;
-      break;
+      return stored;
     case fs::FileContent::Status::kFailed:
       stored.state = Stored::State::kUnreadable;
-      break;
+      return stored;
     case fs::FileContent::Status::kTooLarge:
       stored.state = Stored::State::kDamaged;
-      break;
+      return stored;
     case fs::FileContent::Status::kRead:
-      std::optional<plist::Value> root = plist::readPropertyList(stored.content.bytes);
-      const bool good = root && root->is<plist::Dictionary>();
-      stored.state = good ? Stored::State::kGood : Stored::State::kDamaged;
-      if (good) stored.root = std::move(*root);
+      break;
   }
+  std::span<const std::uint8_t> binary = stored.content.bytes;
+  if (!binary.empty() && binary[0] != 'b') {
+    const std::optional<plist::Value> root = plist::readXmlPropertyList(binary);
+    std::optional<std::vector<std::uint8_t>> encoded;
+    if (root && root->is<plist::Dictionary>()) encoded = plist::writeBinaryPropertyList(*root);
+    stored.encoded = std::move(encoded).value_or(std::vector<std::uint8_t>());
+    binary = stored.encoded;
+  }
+  std::optional<plist::View> view = plist::View::read(binary, purpose);
+  const bool good = view && view->root().is(plist::Kind::kDictionary);
+  stored.state = good ? Stored::State::kGood : Stored::State::kDamaged;
+  if (good) stored.view = std::make_unique<plist::View>(std::move(*view));
   return stored;
 }
 
@@ -63,15 +86,16 @@ std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
   const std::optional<fs::FileName> container = fs::appGroupContainerPath(name);
   if (!container) return std::nullopt;
   fs::FileName file = suiteFile(*container, name);
-  Stored stored = readStored(file);
+  constexpr plist::View::Purpose kRead = plist::View::Purpose::kRead;
+  Stored stored = readStored(file, kRead);
   // No file is an empty suite; no container is no suite at all.
   if (stored.state == Stored::State::kMissing) {
     return fs::isDirectory(*container) ? std::optional<const DefaultsSuite>(empty(std::move(file)))
                                        : std::nullopt;
   }
-  if (stored.state == Stored::State::kDamaged) stored = readStored(lastGoodCopyOf(file));
+  if (stored.state == Stored::State::kDamaged) stored = readStored(lastGoodCopyOf(file), kRead);
   if (stored.state != Stored::State::kGood) return std::nullopt;
-  return DefaultsSuite(std::move(file), std::move(stored.root), std::nullopt, {});
+  return DefaultsSuite(std::move(file), std::move(stored), std::nullopt, false);
 }
 
 bool DefaultsSuite::update(std::string_view name,
@@ -92,12 +116,13 @@ bool DefaultsSuite::update(std::string_view name,
   if (!lock) return false;
   HealReport healed{Heal::kNotDamaged, {}, false};
   std::optional<DefaultsSuite> suite;
-  Stored stored = readStored(file);
+  Stored stored = readStored(file, plist::View::Purpose::kUpdate);
   switch (stored.state) {
-    case Stored::State::kGood:
-      suite = DefaultsSuite(file, std::move(stored.root), stored.content.permissions,
-                            std::move(stored.content.bytes));
+    case Stored::State::kGood: {
+      const mode_t permissions = stored.content.permissions;
+      suite.emplace(DefaultsSuite(file, std::move(stored), permissions, true));
       break;
+    }
     case Stored::State::kMissing:
       if (fs::isDirectory(*container)) suite = empty(file);
       break;
@@ -107,7 +132,8 @@ bool DefaultsSuite::update(std::string_view name,
     case Stored::State::kUnreadable:
       break;
   }
-  const bool done = suite && change(*suite) && suite->synchronize();
+  // The handle is dropped after the write: it need not read what it wrote, as synchronize does.
+  const bool done = suite && change(*suite) && (!suite->changed_ || suite->writeBack());
   lock.reset();  // the log may block on the host: never while other games wait for the lock
   if (healed.outcome == Heal::kHealed) logHeal(healed);
   return done;
@@ -121,12 +147,13 @@ DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
       fs::ExclusiveLock::acquire(lockFileOf(*file), kLockPatience);
   if (!lock) {
     // No folder yet means no suite yet.
-    if (errno == ENOENT && readStored(*file).state == Stored::State::kMissing) {
+    if (errno == ENOENT &&
+        readStored(*file, plist::View::Purpose::kRead).state == Stored::State::kMissing) {
       report.outcome = Heal::kNotDamaged;
     }
     return report;
   }
-  const Stored stored = readStored(*file);
+  Stored stored = readStored(*file, plist::View::Purpose::kRead);
   switch (stored.state) {
     case Stored::State::kGood:
     case Stored::State::kMissing:
@@ -141,39 +168,59 @@ DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
   return report;
 }
 
-const plist::Value* DefaultsSuite::objectForKey(std::string_view key) const {
-  return values().find(key);
+plist::Object DefaultsSuite::objectForKey(std::string_view key) const { return values().find(key); }
+
+plist::Object DefaultsSuite::arrayForKey(std::string_view key) const {
+  const plist::Object value = objectForKey(key);
+  return value.is(plist::Kind::kArray) ? value : plist::Object();
 }
 
-const plist::Array* DefaultsSuite::arrayForKey(std::string_view key) const {
-  const plist::Value* value = objectForKey(key);
-  return value == nullptr ? nullptr : value->as<plist::Array>();
+plist::Object DefaultsSuite::dictionaryForKey(std::string_view key) const {
+  const plist::Object value = objectForKey(key);
+  return value.is(plist::Kind::kDictionary) ? value : plist::Object();
 }
 
-const plist::Dictionary* DefaultsSuite::dictionaryForKey(std::string_view key) const {
-  const plist::Value* value = objectForKey(key);
-  return value == nullptr ? nullptr : value->as<plist::Dictionary>();
-}
-
-plist::Value* DefaultsSuite::editObject(std::string_view key) {
-  plist::Value* value = root_.as<plist::Dictionary>()->find(key);
-  changed_ = changed_ || value != nullptr;
-  return value;
+std::optional<plist::Value> DefaultsSuite::valueForKey(std::string_view key) const {
+  const plist::Object value = objectForKey(key);
+  return value ? std::optional<plist::Value>(value.toValue()) : std::nullopt;
 }
 
 void DefaultsSuite::setObject(std::string_view key, plist::Value value) {
-  root_.as<plist::Dictionary>()->set(std::string(key), std::move(value));
+  changes_.set(key, std::move(value));
   changed_ = true;
+}
+
+void DefaultsSuite::setList(std::string_view key, plist::ListEdit list) {
+  changes_.set(key, std::move(list));
+  changed_ = true;
+}
+
+plist::DictionaryEdit* DefaultsSuite::editDictionary(std::string_view key) {
+  plist::DictionaryEdit* edit = changes_.edit(key);
+  changed_ = changed_ || edit != nullptr;
+  return edit;
+}
+
+std::optional<std::vector<std::uint8_t>> DefaultsSuite::writeBack() const {
+  std::optional<std::vector<std::uint8_t>> bytes =
+      plist::writeBinaryPropertyList(view_.get(), changes_);
+  std::optional<fs::KeptCopy> keep;
+  if (keepLastGood_) keep = fs::KeptCopy{lastGoodCopyOf(file_), fileBytes_};
+  if (!bytes || !fs::replaceFileAtomically(file_, *bytes, permissions_, keep)) return std::nullopt;
+  return bytes;
 }
 
 bool DefaultsSuite::synchronize() {
   if (!changed_) return true;
-  std::optional<std::vector<std::uint8_t>> bytes = plist::writeBinaryPropertyList(root_);
+  std::optional<std::vector<std::uint8_t>> bytes = writeBack();
   if (!bytes) return false;
-  std::optional<fs::KeptCopy> keep;
-  if (!replaced_.empty()) keep = fs::KeptCopy{lastGoodCopyOf(file_), replaced_};
-  if (!fs::replaceFileAtomically(file_, *bytes, permissions_, keep)) return false;
-  replaced_ = std::move(*bytes);
+  // The handle now reads the file it wrote, which the writer made sure reads back.
+  std::optional<plist::View> view = plist::View::read(*bytes, plist::View::Purpose::kUpdate);
+  fileBytes_ = std::move(*bytes);
+  encoded_.clear();
+  view_ = std::make_unique<plist::View>(std::move(*view));
+  changes_ = plist::DictionaryEdit(view_->root());
+  keepLastGood_ = true;
   changed_ = false;
   return true;
 }

@@ -13,12 +13,15 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/PropertyList.h"
+#include "platform/PropertyListEdit.h"
+#include "platform/PropertyListView.h"
 
 namespace orvo {
 
@@ -72,22 +75,31 @@ class DefaultsSuite {
   // The heal an update does, without an update, under the same lock.
   static HealReport heal(std::string_view name);
 
+  // Reading: the suite as stored when the handle was opened (or last synchronized), answered
+  // from the file's bytes. The handles stay valid while this handle lives, until it is
+  // synchronized.
   // The value under the key, of any type; none when absent.
-  const plist::Value* objectForKey(std::string_view key) const;
+  plist::Object objectForKey(std::string_view key) const;
   // The value when it is an array (a dictionary); none when absent or of another type.
-  const plist::Array* arrayForKey(std::string_view key) const;
-  const plist::Dictionary* dictionaryForKey(std::string_view key) const;
+  plist::Object arrayForKey(std::string_view key) const;
+  plist::Object dictionaryForKey(std::string_view key) const;
+  // A tree copy of the value under the key; none when absent.
+  std::optional<plist::Value> valueForKey(std::string_view key) const;
 
-  // The value under the key, to change in place in this handle: an update owns its one copy of
-  // the suite and need not copy a value to change it. The update writes it out. None when absent.
-  plist::Value* editObject(std::string_view key);
-
-  // Replace the value under the key, in this handle; the update writes it out.
+  // Changing, in an update: the changes are kept beside the stored values and written out by
+  // the update (or synchronize), which copies every stored value that did not change.
+  // Replaces the value under the key with a whole new one.
   void setObject(std::string_view key, plist::Value value);
   void setValue(std::string_view key, plist::Value value) { setObject(key, std::move(value)); }
+  // Replaces the value under the key with a list made from a stored one (plist::ListEdit).
+  void setList(std::string_view key, plist::ListEdit list);
+  // The changes to the dictionary stored under the key, to change some of its entries (or
+  // theirs) where they stand; none when the key holds no dictionary or was set whole.
+  plist::DictionaryEdit* editDictionary(std::string_view key);
 
-  // Writes the values set so far out now. False, with the stored file unchanged, when it could
-  // not be written (a file over fs::kMaxFileSize is never written).
+  // Writes the changes out now; afterwards the handle reads what it wrote. False, with the
+  // stored file unchanged, when it could not be written (a file over fs::kMaxFileSize is never
+  // written).
   bool synchronize();
 
  private:
@@ -96,30 +108,34 @@ class DefaultsSuite {
     enum class State { kMissing, kGood, kDamaged, kUnreadable };
     State state = State::kUnreadable;
     fs::FileContent content;
-    plist::Value root;  // when good: a dictionary
+    std::vector<std::uint8_t> encoded;  // an XML suite's values in the binary format
+    std::unique_ptr<plist::View> view;  // when good: over the binary bytes, a dictionary on top
   };
 
-  DefaultsSuite(fs::FileName file, plist::Value root, std::optional<mode_t> permissions,
-                std::vector<std::uint8_t> replaced)
-      : file_(std::move(file)),
-        root_(std::move(root)),
-        permissions_(permissions),
-        replaced_(std::move(replaced)) {}
+  DefaultsSuite(fs::FileName file, Stored stored, std::optional<mode_t> permissions,
+                bool keepLastGood);
   static DefaultsSuite empty(fs::FileName file) {
-    return DefaultsSuite(std::move(file), plist::Dictionary(), std::nullopt, {});
+    return DefaultsSuite(std::move(file), Stored{}, std::nullopt, false);
   }
-  static Stored readStored(const fs::FileName& file);
+  static Stored readStored(const fs::FileName& file, plist::View::Purpose purpose);
   static std::optional<DefaultsSuite> healUnderLock(const fs::FileName& file, const Stored& damaged,
                                                     HealReport& report);
   static void logHeal(const HealReport& report);
-  const plist::Dictionary& values() const { return *root_.as<plist::Dictionary>(); }
+  plist::Object values() const { return view_ ? view_->root() : plist::Object(); }
+  // Writes the changes out, leaving the handle as it was; the bytes written, none when they
+  // could not be.
+  std::optional<std::vector<std::uint8_t>> writeBack() const;
 
   fs::FileName file_;
-  plist::Value root_;                  // always a dictionary
+  // The file as read: what a write-back replaces, and keeps as its last good copy.
+  std::vector<std::uint8_t> fileBytes_;
+  std::vector<std::uint8_t> encoded_;  // an XML file's values as the view reads them
+  std::unique_ptr<plist::View> view_;  // none for an empty suite
+  plist::DictionaryEdit changes_;      // of the top-level dictionary
   std::optional<mode_t> permissions_;  // those of the file read; none when it was missing
-  // The bytes of the file that a write-back replaces, kept as its last good copy; empty when
-  // there is none to keep (a new suite, or one just healed, whose last good copy stays).
-  std::vector<std::uint8_t> replaced_;
+  // Whether a write-back keeps the file it replaces: not for a new suite, nor for one just
+  // healed, whose last good copy stays.
+  bool keepLastGood_ = false;
   bool changed_ = false;
 };
 

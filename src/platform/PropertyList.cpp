@@ -6,6 +6,8 @@
 #include <array>
 #include <bit>
 
+#include "platform/PropertyListView.h"
+
 namespace orvo::plist {
 
 Dictionary::Dictionary() = default;
@@ -14,13 +16,6 @@ Dictionary::Dictionary(Dictionary&&) noexcept = default;
 Dictionary& Dictionary::operator=(const Dictionary&) = default;
 Dictionary& Dictionary::operator=(Dictionary&&) noexcept = default;
 Dictionary::~Dictionary() = default;
-
-namespace {
-
-// Up to this many entries a scan is as fast as hashing the key.
-constexpr std::size_t kLinearScanLimit = 8;
-
-}  // namespace
 
 // SipHash-1-3.
 std::size_t KeyedHash::operator()(std::string_view text) const {
@@ -142,7 +137,8 @@ std::optional<Value> readPropertyList(std::span<const std::uint8_t> bytes) {
   static constexpr std::string_view kBinaryMagic = "bplist00";
   if (bytes.size() >= kBinaryMagic.size() &&
       std::equal(kBinaryMagic.begin(), kBinaryMagic.end(), bytes.begin())) {
-    return readBinaryPropertyList(bytes);
+    const std::optional<View> view = View::read(bytes);
+    return view ? std::optional<Value>(view->root().toValue()) : std::nullopt;
   }
   return readXmlPropertyList(bytes);
 }

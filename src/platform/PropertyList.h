@@ -167,13 +167,17 @@ struct KeyedHash {
 // input is accepted or refused in bounded time, memory and stack depth.
 inline constexpr std::size_t kMaxNestingDepth = 512;
 
-// Reads a binary ("bplist00") or XML property list, telling them apart by their first bytes.
+// Dictionaries up to this size are scanned rather than hashed: a scan of a few keys is as fast.
+inline constexpr std::size_t kLinearScanLimit = 8;
+
+// Reads a binary ("bplist00") or XML property list whole, telling them apart by their first
+// bytes; binary files through a View (PropertyListView.h), which is what the module reads them
+// with.
 std::optional<Value> readPropertyList(std::span<const std::uint8_t> bytes);
-std::optional<Value> readBinaryPropertyList(std::span<const std::uint8_t> bytes);
 std::optional<Value> readXmlPropertyList(std::span<const std::uint8_t> bytes);
-// Writes the binary format. Fails (no value) only for a value nested deeper than the readers
-// accept or a string that is not valid UTF-8, so that nothing is ever written that could not be
-// read back.
+// Writes the binary format. Fails (no value) only for a value that the reader would refuse:
+// one nested deeper than it accepts, a string that is not valid UTF-8, a dictionary with a key
+// twice, one past its budgets.
 std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const Value& root);
 
 }  // namespace orvo::plist

@@ -119,7 +119,7 @@ std::optional<DefaultsSuite> DefaultsSuite::healUnderLock(const fs::FileName& fi
   if (!copy) return std::nullopt;
   // The last good copy stays as it is, damaged or not: the write-back that follows a heal keeps
   // none of its own.
-  Stored lastGood = readStored(lastGoodCopyOf(file));
+  Stored lastGood = readStored(lastGoodCopyOf(file), plist::View::Purpose::kUpdate);
   // A copy that cannot be read now may read later: no heal from nothing over it.
   if (lastGood.state == Stored::State::kUnreadable) return std::nullopt;
   const bool restore = lastGood.state == Stored::State::kGood;
@@ -131,8 +131,7 @@ std::optional<DefaultsSuite> DefaultsSuite::healUnderLock(const fs::FileName& fi
     return std::nullopt;
   }
   report = {Heal::kHealed, std::move(*copy), restore};
-  return DefaultsSuite(file, restore ? std::move(lastGood.root) : plist::Value(plist::Dictionary()),
-                       permissions, {});
+  return DefaultsSuite(file, restore ? std::move(lastGood) : Stored{}, permissions, false);
 }
 
 void DefaultsSuite::logHeal(const HealReport& report) {

@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <ctime>
-#include <variant>
+#include <type_traits>
 
 #include "platform/Process.h"
 #include "platform/Signals.h"
@@ -66,69 +66,93 @@ void appendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(level) * 4, ' ');
 }
 
-void describeInto(std::string& out, const plist::Value& value, int level);
+// Seconds since 2001 shown as a UTC calendar time, or as a number where time_t cannot hold it.
+void appendDate(std::string& out, double secondsSince2001) {
+  const double unixSeconds = std::floor(secondsSince2001) + 978307200.0;
+  if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) {
+    appendNumber(out, secondsSince2001);
+    return;
+  }
+  const time_t t = static_cast<time_t>(unixSeconds);
+  tm utc{};
+  gmtime_r(&t, &utc);
+  char buf[64];
+  out.append(buf, std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &utc));
+}
 
+void appendData(std::string& out, std::span<const std::uint8_t> bytes) {
+  out += "{length = " + std::to_string(bytes.size()) + ", bytes = 0x";
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (const std::uint8_t b : bytes) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  out += '}';
+}
+
+// Foundation's renderings: lists in parentheses and dictionaries in braces, one entry a line,
+// indented four spaces a level below `base`.
 struct Describer {
   std::string& out;
-  int level;
-  void operator()(const std::string& s) const { out += s; }
-  void operator()(double d) const { appendNumber(out, d); }
-  void operator()(const plist::Integer& i) const {
-    out += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
-  }
-  void operator()(bool b) const { out += describeBool(b); }
-  void operator()(const plist::Date& d) const {
-    // Seconds since 2001 shown as a UTC calendar time.
-    const double unixSeconds = std::floor(d.secondsSince2001) + 978307200.0;
-    if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) {
-      appendNumber(out, d.secondsSince2001);
-      return;
+  int base;
+  bool scalar(const plist::Object& value, int) {
+    std::string scratch;
+    switch (*value.kind()) {
+      case plist::Kind::kString:
+        out += *value.text(scratch);
+        break;
+      case plist::Kind::kReal:
+        appendNumber(out, *value.number());
+        break;
+      case plist::Kind::kInteger: {
+        const plist::Integer i = *value.integer();
+        out += i.beyondInt64() ? std::to_string(i.bits()) : std::to_string(i.asSigned());
+        break;
+      }
+      case plist::Kind::kBool:
+        out += describeBool(*value.boolean());
+        break;
+      case plist::Kind::kDate:
+        appendDate(out, value.date()->secondsSince2001);
+        break;
+      case plist::Kind::kData:
+        appendData(out, *value.data());
+        break;
+      default:
+        out += "<CFKeyedArchiverUID>{value = " + std::to_string(value.uid()->value) + "}";
     }
-    const time_t t = static_cast<time_t>(unixSeconds);
-    tm utc{};
-    gmtime_r(&t, &utc);
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &utc);
-    out += buf;
+    return true;
   }
-  void operator()(const plist::Data& d) const {
-    out += "{length = " + std::to_string(d.bytes.size()) + ", bytes = 0x";
-    static constexpr char kHex[] = "0123456789abcdef";
-    for (std::uint8_t b : d.bytes) {
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
+  bool open(const plist::Object& container, int) {
+    out += container.is(plist::Kind::kArray) ? "(\n" : "{\n";
+    return true;
+  }
+  bool entry(const plist::Object& container, std::size_t i, int depth) {
+    appendIndent(out, base + depth + 1);
+    if (container.is(plist::Kind::kDictionary)) {
+      std::string scratch;
+      out.append(*container.key(i).text(scratch)).append(" = ");
     }
-    out += '}';
+    return true;
   }
-  void operator()(const plist::Uid& u) const {
-    out += "<CFKeyedArchiverUID>{value = " + std::to_string(u.value) + "}";
-  }
-  void operator()(const plist::Array& a) const {
-    out += "(\n";
-    for (std::size_t i = 0; i < a.size(); ++i) {
-      appendIndent(out, level + 1);
-      describeInto(out, a[i], level + 1);
-      out += i + 1 < a.size() ? ",\n" : "\n";
-    }
-    appendIndent(out, level);
-    out += ')';
-  }
-  void operator()(const plist::Dictionary& d) const {
-    out += "{\n";
-    for (const auto& [key, v] : d) {
-      appendIndent(out, level + 1);
-      out += key;
-      out += " = ";
-      describeInto(out, v, level + 1);
+  bool after(const plist::Object& container, std::size_t i, int) {
+    if (container.is(plist::Kind::kDictionary)) {
       out += ";\n";
+    } else {
+      out += i + 1 < container.size() ? ",\n" : "\n";
     }
-    appendIndent(out, level);
-    out += '}';
+    return true;
+  }
+  bool close(const plist::Object& container, int depth) {
+    appendIndent(out, base + depth);
+    out += container.is(plist::Kind::kArray) ? ')' : '}';
+    return true;
   }
 };
 
-void describeInto(std::string& out, const plist::Value& value, int level) {
-  std::visit(Describer{out, level}, value.storage());
+void describeAt(std::string& out, const plist::Object& value, int base) {
+  Describer describer{out, base};
+  plist::walk(value, describer);
 }
 
 }  // namespace
@@ -162,13 +186,26 @@ std::string describeNumber(double value) {
 
 std::string describeBool(bool value) { return value ? "1" : "0"; }
 
-std::string describe(const plist::Value& value) {
-  std::string out;
-  describeInto(out, value, 0);
-  return out;
-}
+void appendDescription(std::string& out, const plist::Object& value) { describeAt(out, value, 0); }
 
-void appendDescription(std::string& out, const plist::Array& list) { Describer{out, 0}(list); }
+// New values are rendered as they will read once written.
+void appendDescription(std::string& out, const plist::ListEdit& list) {
+  out += "(\n";
+  std::size_t left = list.size();
+  list.forEach([&](const auto& element) {
+    appendIndent(out, 1);
+    if constexpr (std::is_same_v<std::decay_t<decltype(element)>, plist::Object>) {
+      describeAt(out, element, 1);
+    } else if (const std::optional<double> number = element.number()) {
+      appendNumber(out, *number);
+    } else if (const auto bytes = plist::writeBinaryPropertyList(element)) {
+      const std::optional<plist::View> view = plist::View::read(*bytes);
+      if (view) describeAt(out, view->root(), 1);
+    }
+    out += --left > 0 ? ",\n" : "\n";
+  });
+  out += ')';
+}
 
 std::string describe(const std::optional<std::string>& text) {
   return text ? *text : std::string(kNoObject);

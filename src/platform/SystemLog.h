@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/PropertyList.h"
+#include "platform/PropertyListEdit.h"
+#include "platform/PropertyListView.h"
 
 namespace orvo::log {
 
@@ -30,14 +31,15 @@ class Lines {
 };
 void write(Lines& lines);
 
-// Appends a list's rendering, as an object placeholder prints it.
-void appendDescription(std::string& out, const plist::Array& list);
+// Appends a value's rendering, as an object placeholder prints it; a list's holds its stored
+// elements kept and its new ones.
+void appendDescription(std::string& out, const plist::Object& value);
+void appendDescription(std::string& out, const plist::ListEdit& list);
 
 // Renderings of an object placeholder.
 inline constexpr std::string_view kNoObject = "(null)";
 std::string describeNumber(double value);  // as %.16g: 2.5, 1700000000, 0.0001, 1e+16
 std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
-std::string describe(const plist::Value& value);
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)
 
 // A double with six decimals, as a fixed-point placeholder prints it in the C locale, whatever

@@ -102,8 +102,9 @@ char* DataManager::getRefCode() noexcept {
   try {
     const std::optional<const orvo::DefaultsSuite> suite = orvo::store::openSuite();
     if (!suite) return nullptr;
-    const orvo::plist::Value* refCode = suite->objectForKey(orvo::store::kRefCodeKey);
-    const std::string* text = refCode == nullptr ? nullptr : refCode->as<std::string>();
+    std::string scratch;
+    const std::optional<std::string_view> text =
+        suite->objectForKey(orvo::store::kRefCodeKey).text(scratch);
     return text ? orvo::copyOut(*text) : nullptr;
   } catch (...) {
     return nullptr;
@@ -114,13 +115,12 @@ void DataManager::setEventDate(double eventDate) noexcept {
   if (!std::isfinite(eventDate)) return;  // no event happens at a time that is not a number
   try {
     orvo::store::updateSuite([eventDate](orvo::DefaultsSuite& suite) {
-      // Appended in place; a value that is not a list is replaced by one.
-      orvo::plist::Value* stored = suite.editObject(orvo::store::kEventsDatesKey);
-      if (orvo::plist::Array* events = stored ? stored->as<orvo::plist::Array>() : nullptr) {
-        events->emplace_back(eventDate);
-      } else {
-        suite.setObject(orvo::store::kEventsDatesKey, orvo::plist::Array{eventDate});
-      }
+      // Appended to the stored list, which is copied; a value that is not a list is replaced.
+      const orvo::plist::Object stored = suite.arrayForKey(orvo::store::kEventsDatesKey);
+      orvo::plist::ListEdit events =
+          stored ? orvo::plist::ListEdit(stored) : orvo::plist::ListEdit();
+      events.append(eventDate);
+      suite.setList(orvo::store::kEventsDatesKey, std::move(events));
       return true;
     });
   } catch (...) {

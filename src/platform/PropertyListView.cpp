@@ -1,0 +1,283 @@
+// Answers from a validated file's bytes. Everything here may assume what View::read checked:
+// every object a handle reaches parses, every reference is in range.
+#include "platform/PropertyListView.h"
+
+#include <bit>
+
+#include "platform/BinaryFormat.h"
+#include "platform/Utf8.h"
+
+namespace orvo::plist {
+
+using namespace binary;
+
+void binary::appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, std::string& out) {
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t c = static_cast<std::uint32_t>(p[2 * i]) << 8 | p[2 * i + 1];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      const std::uint32_t low = static_cast<std::uint32_t>(p[2 * i + 2]) << 8 | p[2 * i + 3];
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    }
+    appendUtf8(out, c);
+  }
+}
+
+View::View(View&&) noexcept = default;
+View& View::operator=(View&&) noexcept = default;
+View::~View() = default;
+
+std::uint64_t View::offsetOf(std::uint32_t id) const {
+  return loadBig(table_ + std::size_t{id} * offsetSize_, offsetSize_);
+}
+
+const std::uint8_t* View::objectAt(std::uint32_t id) const { return begin_ + offsetOf(id); }
+
+View::Contents View::contents(std::uint32_t id) const {
+  const std::uint8_t* p = objectAt(id);
+  const std::uint8_t marker = *p++;
+  std::uint64_t length = 0;
+  readLength(p, table_, marker, length);
+  return {p, length};
+}
+
+std::uint64_t View::refAt(const std::uint8_t* refs, std::size_t i) const {
+  return loadBig(refs + i * refSize_, refSize_);
+}
+
+std::string_view View::textOf(std::uint32_t id, std::string& scratch) const {
+  const Contents text = contents(id);
+  if ((*objectAt(id) >> 4) == kAsciiKind) {
+    return {reinterpret_cast<const char*>(text.at), static_cast<std::size_t>(text.length)};
+  }
+  scratch.clear();
+  appendUtf16AsUtf8(text.at, static_cast<std::size_t>(text.length), scratch);
+  return scratch;
+}
+
+bool View::sameText(std::uint32_t a, std::uint32_t b, std::string& scratchA,
+                    std::string& scratchB) const {
+  return a == b || textOf(a, scratchA) == textOf(b, scratchB);
+}
+
+std::optional<std::size_t> View::positionOf(std::uint32_t dict, std::string_view key) const {
+  const Contents entries = contents(dict);
+  const auto keyAt = [&](std::size_t i) {
+    return Object(this, static_cast<std::uint32_t>(refAt(entries.at, i)));
+  };
+  if (entries.length <= kLinearScanLimit) {
+    for (std::size_t i = 0; i < entries.length; ++i) {
+      if (keyAt(i).textEquals(key)) return i;
+    }
+    return std::nullopt;
+  }
+  const std::uint32_t* table = slots_.data() + containerOf(dict).slots;
+  const std::size_t mask = std::bit_ceil(static_cast<std::size_t>(entries.length) * 2) - 1;
+  for (std::size_t slot = KeyedHash()(key) & mask; table[slot] != 0; slot = (slot + 1) & mask) {
+    if (keyAt(table[slot] - 1).textEquals(key)) return table[slot] - 1;
+  }
+  return std::nullopt;
+}
+
+std::optional<Kind> Object::kind() const {
+  if (view_ == nullptr) return std::nullopt;
+  switch (*view_->objectAt(id_) >> 4) {
+    case 0x0:
+      return Kind::kBool;
+    case 0x1:
+      return Kind::kInteger;
+    case 0x2:
+      return Kind::kReal;
+    case 0x3:
+      return Kind::kDate;
+    case kDataKind:
+      return Kind::kData;
+    case kAsciiKind:
+    case kUtf16Kind:
+      return Kind::kString;
+    case 0x8:
+      return Kind::kUid;
+    case kArrayKind:
+      return Kind::kArray;
+    default:
+      return Kind::kDictionary;
+  }
+}
+
+std::optional<double> Object::number() const {
+  if (is(Kind::kInteger)) return integer()->toDouble();
+  if (!is(Kind::kReal)) return std::nullopt;
+  const std::uint8_t* p = view_->objectAt(id_);
+  if (*p == kReal64) return std::bit_cast<double>(loadBig(p + 1, 8));
+  return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p + 1, 4))));
+}
+
+std::optional<Integer> Object::integer() const {
+  if (!is(Kind::kInteger)) return std::nullopt;
+  const std::uint8_t* p = view_->objectAt(id_);
+  const unsigned low = *p & 0x0F;
+  // Sixteen bytes hold -2^63..2^64-1 here; eight are signed, fewer unsigned.
+  if (low == 4) {
+    const std::uint64_t bits = loadBig(p + 9, 8);
+    return loadBig(p + 1, 8) == 0 ? Integer::fromUnsigned(bits)
+                                  : Integer::fromSigned(static_cast<std::int64_t>(bits));
+  }
+  return Integer::fromSigned(static_cast<std::int64_t>(loadBig(p + 1, 1u << low)));
+}
+
+std::optional<bool> Object::boolean() const {
+  if (!is(Kind::kBool)) return std::nullopt;
+  return *view_->objectAt(id_) == kTrue;
+}
+
+std::optional<Date> Object::date() const {
+  if (!is(Kind::kDate)) return std::nullopt;
+  return Date{std::bit_cast<double>(loadBig(view_->objectAt(id_) + 1, 8))};
+}
+
+std::optional<std::span<const std::uint8_t>> Object::data() const {
+  if (!is(Kind::kData)) return std::nullopt;
+  const View::Contents bytes = view_->contents(id_);
+  return std::span<const std::uint8_t>(bytes.at, static_cast<std::size_t>(bytes.length));
+}
+
+std::optional<Uid> Object::uid() const {
+  if (!is(Kind::kUid)) return std::nullopt;
+  const std::uint8_t* p = view_->objectAt(id_);
+  return Uid{loadBig(p + 1, (*p & 0x0F) + 1u)};
+}
+
+std::optional<std::string_view> Object::text(std::string& scratch) const {
+  if (!is(Kind::kString)) return std::nullopt;
+  return view_->textOf(id_, scratch);
+}
+
+std::optional<std::string> Object::string() const {
+  std::string scratch;
+  const std::optional<std::string_view> text = this->text(scratch);
+  return text ? std::optional<std::string>(*text) : std::nullopt;
+}
+
+bool Object::textEquals(std::string_view utf8) const {
+  if (!is(Kind::kString)) return false;
+  const View::Contents text = view_->contents(id_);
+  if ((*view_->objectAt(id_) >> 4) == kAsciiKind) {
+    return text.length == utf8.size() &&
+           (utf8.empty() || std::memcmp(text.at, utf8.data(), utf8.size()) == 0);
+  }
+  // A text has at most as many UTF-16 units as it has bytes in UTF-8.
+  if (text.length > utf8.size()) return false;
+  std::string decoded;
+  appendUtf16AsUtf8(text.at, static_cast<std::size_t>(text.length), decoded);
+  return decoded == utf8;
+}
+
+std::size_t Object::size() const {
+  if (!is(Kind::kArray) && !is(Kind::kDictionary)) return 0;
+  return static_cast<std::size_t>(view_->contents(id_).length);
+}
+
+Object Object::element(std::size_t i) const {
+  if (!is(Kind::kArray)) return {};
+  const View::Contents refs = view_->contents(id_);
+  if (i >= refs.length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, i)));
+}
+
+Object Object::last() const {
+  const std::size_t n = is(Kind::kArray) ? size() : 0;
+  return n == 0 ? Object() : element(n - 1);
+}
+
+Object Object::key(std::size_t i) const {
+  if (!is(Kind::kDictionary)) return {};
+  const View::Contents refs = view_->contents(id_);
+  if (i >= refs.length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, i)));
+}
+
+Object Object::value(std::size_t i) const {
+  if (!is(Kind::kDictionary)) return {};
+  const View::Contents refs = view_->contents(id_);
+  if (i >= refs.length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, refs.length + i)));
+}
+
+std::optional<std::size_t> Object::position(std::string_view key) const {
+  if (!is(Kind::kDictionary)) return std::nullopt;
+  return view_->positionOf(id_, key);
+}
+
+Object Object::find(std::string_view key) const {
+  const std::optional<std::size_t> at = position(key);
+  return at ? value(*at) : Object();
+}
+
+namespace {
+
+Value scalarValue(const Object& object) {
+  switch (*object.kind()) {
+    case Kind::kString:
+      return *object.string();
+    case Kind::kReal:
+      return *object.number();
+    case Kind::kInteger:
+      return *object.integer();
+    case Kind::kBool:
+      return *object.boolean();
+    case Kind::kDate:
+      return *object.date();
+    case Kind::kData: {
+      const std::span<const std::uint8_t> bytes = *object.data();
+      return Data{std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
+    }
+    default:
+      return *object.uid();
+  }
+}
+
+}  // namespace
+
+// With a stack of its own: the file may nest as deep as the reader allows.
+Value Object::toValue() const {
+  if (!is(Kind::kArray) && !is(Kind::kDictionary)) return view_ ? scalarValue(*this) : Value();
+  struct Frame {
+    explicit Frame(Object container) : source(container) {}
+    Object source;
+    std::size_t next = 0;
+    Array array;
+    Dictionary dict;
+    std::string key;  // of the child container being read
+  };
+  std::vector<Frame> frames;
+  frames.emplace_back(*this);
+  for (;;) {
+    Frame& frame = frames.back();
+    const bool isDict = frame.source.is(Kind::kDictionary);
+    if (frame.next == frame.source.size()) {
+      Value done = isDict ? Value(std::move(frame.dict)) : Value(std::move(frame.array));
+      frames.pop_back();
+      if (frames.empty()) return done;
+      Frame& parent = frames.back();
+      if (parent.source.is(Kind::kDictionary)) {
+        parent.dict.append(std::move(parent.key), std::move(done));
+      } else {
+        parent.array.push_back(std::move(done));
+      }
+      continue;
+    }
+    const std::size_t i = frame.next++;
+    const Object child = isDict ? frame.source.value(i) : frame.source.element(i);
+    std::string key = isDict ? *frame.source.key(i).string() : std::string();
+    if (child.is(Kind::kArray) || child.is(Kind::kDictionary)) {
+      frame.key = std::move(key);
+      frames.emplace_back(child);  // `frame` may move: nothing of it is used after this
+    } else if (isDict) {
+      frame.dict.append(std::move(key), scalarValue(child));
+    } else {
+      frame.array.push_back(scalarValue(child));
+    }
+  }
+}
+
+}  // namespace orvo::plist
