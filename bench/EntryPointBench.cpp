@@ -1,7 +1,8 @@
 // Every entry point beside its floor, the least its work can cost on this machine, in the same
-// process on the same file: a read call against reading the suite and parsing it, a writer
-// against that read, writing the value again and one durable replace of the bytes, a cipher
-// call against the bare OpenSSL operations. scripts/bench.sh pairs them into ratios.
+// process on the same file: a read call against a strict read of the suite and its answer
+// (Floor.h), a writer against that read under the lock and a durable write of the same bytes
+// with the last good copy kept and one log line, a cipher call against the bare OpenSSL
+// operations. scripts/bench.sh pairs them into ratios.
 #include <OrvoModule/OrvoModule.h>
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "Floor.h"
 #include "RsaPeer.h"
 
 namespace {
@@ -22,39 +24,31 @@ namespace {
 using orvo::bench::BenchStore;
 using orvo::bench::typicalSuite;
 using Bytes = std::vector<std::uint8_t>;
+namespace floor = orvo::bench::floor;
 
-// ---- Floors ------------------------------------------------------------------------------
+Bytes readWhole(const orvo::bench::stdfs::path& path) { return floor::readWhole(path.c_str()); }
 
-Bytes readWhole(const orvo::bench::stdfs::path& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  ::fstat(fd, &st);
-  Bytes bytes(static_cast<std::size_t>(st.st_size));
-  std::size_t filled = 0;
-  for (ssize_t n = 0; filled < bytes.size() &&
-                      (n = ::read(fd, bytes.data() + filled, bytes.size() - filled)) > 0;) {
-    filled += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  return bytes;
+// A strict read and the answer, as a read call gives it.
+template <typename Answer>
+void readFloor(const BenchStore& store, Answer answer) {
+  const Bytes bytes = readWhole(store.suite());
+  floor::File file(bytes);
+  if (!file.check()) throw std::runtime_error("suite refused");
+  std::free(strdup(answer(file).c_str()));
 }
 
-void durableReplace(const orvo::bench::stdfs::path& target, const Bytes& bytes) {
-  const auto temp = target.parent_path() / ".floor.tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  benchmark::DoNotOptimize(::write(fd, bytes.data(), bytes.size()));
-  ::fsync(fd);
-  ::close(fd);
-  ::rename(temp.c_str(), target.c_str());
-  const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  ::fsync(dir);
-  ::close(dir);
-}
-
-orvo::plist::Value readSuite(const BenchStore& store) {
-  auto value = orvo::plist::readPropertyList(readWhole(store.suite()));
-  if (!value) throw std::runtime_error("suite not read");
-  return std::move(*value);
+// The same bytes put back under the lock, as a writer puts its suite back, and one log line.
+void writeFloor(const BenchStore& store) {
+  const std::string suite = store.suite().string();
+  const int lock = ::open((suite + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+  ::flock(lock, LOCK_EX);
+  const Bytes bytes = readWhole(store.suite());
+  if (!floor::File(bytes).check()) throw std::runtime_error("suite refused");
+  floor::writeBack(suite, bytes);
+  ::close(lock);
+  static constexpr char kLine[] =
+      "2024-01-01 00:00:00.000 entry_point_bench[1:1] --> setLastPlayDate : 2000000000.000000\n";
+  benchmark::DoNotOptimize(::write(STDERR_FILENO, kLine, sizeof kLine - 1));
 }
 
 // ---- Store calls -------------------------------------------------------------------------
@@ -83,8 +77,14 @@ void writing(benchmark::State& state, const orvo::plist::Value& suite, Call call
   }
 }
 
-void BM_ReadFloor(benchmark::State& state) {
-  reading(state, [](const BenchStore& s) { benchmark::DoNotOptimize(readSuite(s)); });
+void BM_RefCodeFloor(benchmark::State& state) {
+  reading(state, [](const BenchStore& s) { readFloor(s, floor::refCode); });
+}
+void BM_AllGamesFloor(benchmark::State& state) {
+  reading(state, [](const BenchStore& s) { readFloor(s, floor::allGames); });
+}
+void BM_OnFireFloor(benchmark::State& state) {
+  reading(state, [](const BenchStore& s) { readFloor(s, floor::onFire); });
 }
 void BM_GetRefCode(benchmark::State& state) {
   reading(state, [](const BenchStore&) { std::free(GetRefCode()); });
@@ -96,14 +96,10 @@ void BM_GetCurrentGameOnFire(benchmark::State& state) {
   reading(state, [](const BenchStore&) { std::free(GetCurrentGam\u0435OnFire()); });
 }
 
-void writeFloor(benchmark::State& state, const orvo::plist::Value& suite) {
-  writing(state, suite, [](const BenchStore& s) {
-    durableReplace(s.suite(), *orvo::plist::writeBinaryPropertyList(readSuite(s)));
-  });
-}
-void BM_WriteFloor(benchmark::State& state) { writeFloor(state, suiteFor(state)); }
+void BM_WriteFloor(benchmark::State& state) { writing(state, suiteFor(state), writeFloor); }
 void BM_SetLastPlayDate(benchmark::State& state) {
-  writing(state, suiteFor(state), [](const BenchStore&) { SetLastPlayDate("com.orvo.game0", 2e9); });
+  writing(state, suiteFor(state),
+          [](const BenchStore&) { SetLastPlayDate("com.orvo.game0", 2e9); });
 }
 void BM_SetNextGameOnFire(benchmark::State& state) {
   writing(state, suiteFor(state),
@@ -133,7 +129,9 @@ void BM_SetInterstitialDate_Check(benchmark::State& state) {
 }
 
 #define STORE_SHAPES ->Args({5, 10})->Args({50, 100})->Args({200, 500})
-BENCHMARK(BM_ReadFloor) STORE_SHAPES;
+BENCHMARK(BM_RefCodeFloor) STORE_SHAPES;
+BENCHMARK(BM_AllGamesFloor) STORE_SHAPES;
+BENCHMARK(BM_OnFireFloor) STORE_SHAPES;
 BENCHMARK(BM_GetRefCode) STORE_SHAPES;
 BENCHMARK(BM_GetAllGames) STORE_SHAPES;
 BENCHMARK(BM_GetCurrentGameOnFire) STORE_SHAPES;
@@ -153,7 +151,7 @@ orvo::plist::Value longLog() {
   root.set("eventsDates", std::move(events));
   return root;
 }
-void BM_WriteFloorLongLog(benchmark::State& state) { writeFloor(state, longLog()); }
+void BM_WriteFloorLongLog(benchmark::State& state) { writing(state, longLog(), writeFloor); }
 void BM_SetEventDateLongLog(benchmark::State& state) {
   writing(state, longLog(), [](const BenchStore&) { SetEventDate(2e9); });
 }
@@ -222,8 +220,8 @@ void BM_GetEncryptedDataFloor(benchmark::State& state) {
     EVP_PKEY_CTX_set_rsa_mgf1_md(context.get(), EVP_sha1());
     unsigned char block[512], text[700];
     std::size_t length = sizeof block;
-    EVP_PKEY_encrypt(context.get(), block, &length,
-                     reinterpret_cast<const unsigned char*>(kPlain), sizeof kPlain - 1);
+    EVP_PKEY_encrypt(context.get(), block, &length, reinterpret_cast<const unsigned char*>(kPlain),
+                     sizeof kPlain - 1);
     benchmark::DoNotOptimize(EVP_EncodeBlock(text, block, static_cast<int>(length)));
   }
 }
@@ -247,8 +245,8 @@ void BM_GetDecryptedDataFloor(benchmark::State& state) {
     unsigned char number[512];
     for (std::size_t offset = 0; offset < ciphertext.size(); offset += k) {
       std::size_t length = sizeof number;
-      benchmark::DoNotOptimize(EVP_PKEY_verify_recover(context.get(), number, &length,
-                                                       ciphertext.data() + offset, k));
+      benchmark::DoNotOptimize(
+          EVP_PKEY_verify_recover(context.get(), number, &length, ciphertext.data() + offset, k));
     }
   }
 }

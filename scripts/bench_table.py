@@ -4,9 +4,9 @@ import sys
 
 # Each call, the floor it is measured against, and the ratio it must stay within.
 CALLS = {
-    "GetRefCode": ("ReadFloor", 1.3),
-    "GetAllGames": ("ReadFloor", 1.3),
-    "GetCurrentGameOnFire": ("ReadFloor", 1.3),
+    "GetRefCode": ("RefCodeFloor", 1.5),
+    "GetAllGames": ("AllGamesFloor", 1.5),
+    "GetCurrentGameOnFire": ("OnFireFloor", 1.5),
     "SetLastPlayDate": ("WriteFloor", 1.3),
     "SetNextGameOnFire": ("WriteFloor", 1.3),
     "SetEventDate": ("WriteFloor", 1.3),

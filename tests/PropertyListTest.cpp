@@ -5,11 +5,14 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "platform/PropertyList.h"
+#include "platform/PropertyListEdit.h"
 #include "platform/PropertyListView.h"
 #include "support/TestSupport.h"
 
@@ -254,6 +257,170 @@ TEST(BinaryPropertyList, RefusesHostileFiles) {
   // Sharing within the budgets reads, each use a copy of its own.
   EXPECT_TRUE(readBinaryPropertyList(bomb(4)).has_value());
   EXPECT_EQ(readBinaryPropertyList(shared(200, 1000)), Array(200, std::string(1000, 'x')));
+}
+
+// Lookups answer from the bytes: keys scanned in small dictionaries and hashed in large ones,
+// ASCII and UTF-16 keys alike; a handle of another kind answers nothing.
+TEST(PropertyListView, FindsWhatEachHandleHolds) {
+  Dictionary large;
+  for (int i = 0; i < 20; ++i) large.set((i % 2 ? "k" : "k\xC3\xA9") + std::to_string(i), 1.0 * i);
+  const Bytes file = written(dictOf({{"large", large},
+                                     {"small", dictOf({{"a", true}, {"\xE4\xB8\xAD", "x"}})},
+                                     {"list", Array{Value(1.5), Value(Integer::fromSigned(-2))}}}));
+  const std::optional<View> view = View::read(file);
+  ASSERT_TRUE(view);
+  const Object root = view->root(), list = root.find("list");
+  for (int i = 0; i < 20; ++i) {
+    const std::string key = (i % 2 ? "k" : "k\xC3\xA9") + std::to_string(i);
+    EXPECT_EQ(root.find("large").find(key).number(), 1.0 * i) << key;
+    EXPECT_EQ(root.find("large").position(key), static_cast<std::size_t>(i)) << key;
+  }
+  const std::pair<const char*, Object> none[] = {
+      {"absent key", root.find("large").find("k1x")},
+      {"key of another dictionary", root.find("a")},
+      {"a key's prefix", root.find("small").find("\xE4")},
+      {"past the end", list.element(2)},
+      {"element of a dictionary", root.element(0)},
+      {"key of an array", list.find("a")},
+      {"lookup in nothing", Object().find("a")}};
+  for (const auto& [name, object] : none) EXPECT_FALSE(object) << name;
+  EXPECT_EQ(root.find("small").find("\xE4\xB8\xAD").string(), "x");
+  EXPECT_EQ(list.last().integer(), Integer::fromSigned(-2));
+  EXPECT_EQ(list.element(0).number(), 1.5);
+  EXPECT_FALSE(list.element(0).integer() || list.element(0).string() || list.size() != 2);
+  EXPECT_EQ(root.find("small").size() + root.size() + list.element(0).size(), 5u);
+}
+
+// ---- The copying writer ----------------------------------------------------------------------
+
+// What a write must have kept of the stored file, beyond reading back as expected.
+enum class Kept {
+  kEveryByte,    // nothing changed
+  kEveryOffset,  // a value replaced by one of its size, where it stood
+  kNoGarbage,    // no larger than the same values written anew
+  kValues,       // only the values: the file shares what a new one would not
+};
+
+struct Change {
+  const char* name;
+  Bytes stored;
+  std::function<void(const Object& root, DictionaryEdit& top)> change;
+  Value expected;
+  Kept kept;
+};
+
+// Lists of `count` reals from 1, under "l" beside a record "r" of two numbers.
+Value listAndRecord(int count) {
+  Array list;
+  for (int i = 1; i <= count; ++i) list.emplace_back(1.0 * i);
+  return dictOf({{"l", list}, {"r", dictOf({{"a", 1.0}, {"b", 2.0}})}});
+}
+
+Value withList(Value root, Array list) {
+  root.as<Dictionary>()->set("l", std::move(list));
+  return root;
+}
+
+ListEdit appending(const Object& list, double value) {
+  ListEdit edit(list);
+  edit.append(value);
+  return edit;
+}
+
+// Each stored file changed through a view: the file written reads back as expected, keeps what
+// it should, and writes again to the very same bytes.
+TEST(BinaryWriter, CopiesWhatDidNotChangeAndLeavesNoGarbage) {
+  const Value small = listAndRecord(3);
+  Value recordChanged = small;
+  recordChanged.as<Dictionary>()->find("r")->as<Dictionary>()->set("a", 5.0);
+  Value keyAdded = small;
+  keyAdded.as<Dictionary>()->set("new", "x");
+  const Bytes sharedNumber = build({dict({1, 2, 3, 3}), ascii("a"), ascii("b"), real(1)});
+  const Bytes sharedRecord =
+      build({dict({1, 2, 3, 3}), ascii("x"), ascii("y"), dict({4, 5}), ascii("k"), real(1)});
+  const Bytes garbage = build({dict({1, 2}), ascii("a"), real(1), ascii("left behind")});
+  const auto record = [](double k) { return Value(dictOf({{"k", k}})); };
+  Array manyReals = *listAndRecord(252).as<Dictionary>()->find("l")->as<Array>();
+  const Change changes[] = {
+      {"nothing", written(small), [](const Object&, DictionaryEdit&) {}, small, Kept::kEveryByte},
+      {"a number in a record", written(small),
+       [](const Object&, DictionaryEdit& top) { top.edit("r")->set("a", 5.0); }, recordChanged,
+       Kept::kEveryOffset},
+      {"a list appended to", written(small),
+       [](const Object& root, DictionaryEdit& top) { top.set("l", appending(root.find("l"), 4)); },
+       withList(small, {1.0, 2.0, 3.0, 4.0}), Kept::kNoGarbage},
+      {"a list pruned", written(small),
+       [](const Object& root, DictionaryEdit& top) {
+         ListEdit list(root.find("l"));
+         list.keepIf([](const auto& e) { return e.number() != 2.0; });
+         top.set("l", std::move(list));
+       },
+       withList(small, {1.0, 3.0}), Kept::kNoGarbage},
+      {"a key added", written(small),
+       [](const Object&, DictionaryEdit& top) { top.set("new", "x"); }, keyAdded, Kept::kNoGarbage},
+      {"a shared number replaced once", sharedNumber,
+       [](const Object&, DictionaryEdit& top) { top.set("a", 2.0); },
+       dictOf({{"a", 2.0}, {"b", 1.0}}), Kept::kValues},
+      {"a shared record changed once", sharedRecord,
+       [](const Object&, DictionaryEdit& top) { top.edit("x")->set("k", 2.0); },
+       dictOf({{"x", record(2)}, {"y", record(1)}}), Kept::kValues},
+      {"an object nothing refers to", garbage, [](const Object&, DictionaryEdit&) {},
+       dictOf({{"a", 1.0}}), Kept::kNoGarbage},
+      {"references one byte wider", written(listAndRecord(252)),
+       [](const Object& root, DictionaryEdit& top) { top.set("l", appending(root.find("l"), 0)); },
+       withList(listAndRecord(252), (manyReals.emplace_back(0.0), manyReals)), Kept::kNoGarbage},
+      {"offsets one byte wider", written(dictOf({{"d", Data{Bytes(180, 1)}}})),
+       [](const Object&, DictionaryEdit& top) { top.set("e", Data{Bytes(100, 2)}); },
+       dictOf({{"d", Data{Bytes(180, 1)}}, {"e", Data{Bytes(100, 2)}}}), Kept::kNoGarbage}};
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.name);
+    const std::optional<View> view = View::read(c.stored, View::Purpose::kUpdate);
+    ASSERT_TRUE(view);
+    DictionaryEdit top(view->root());
+    c.change(view->root(), top);
+    std::optional<Written> copied = writeBinaryPropertyList(&*view, top);
+    ASSERT_TRUE(copied);
+    const std::optional<Bytes> out = std::move(*copied).bytes();
+    EXPECT_EQ(readBinaryPropertyList(*out), c.expected);
+    const std::optional<View> again = View::read(*out, View::Purpose::kUpdate);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(writeBinaryPropertyList(&*again, DictionaryEdit(again->root()))->joined(), out);
+    const auto differing = [&] {
+      return std::inner_product(out->begin(), out->end(), c.stored.begin(), 0, std::plus<>(),
+                                std::not_equal_to<>());
+    };
+    switch (c.kept) {
+      case Kept::kEveryByte:
+        EXPECT_EQ(*out, c.stored);
+        break;
+      case Kept::kEveryOffset:
+        ASSERT_EQ(out->size(), c.stored.size());
+        EXPECT_LE(differing(), 8);
+        break;
+      case Kept::kNoGarbage:
+        EXPECT_LE(out->size(), written(c.expected).size());
+        break;
+      case Kept::kValues:
+        break;
+    }
+  }
+}
+
+// Round after round of a list growing at one end and pruned at the other, the file stays the
+// size of its values written anew.
+TEST(BinaryWriter, NeverGrowsFromPrunes) {
+  Bytes file = written(listAndRecord(50));
+  for (int round = 0; round < 200; ++round) {
+    const std::optional<View> view = View::read(file, View::Purpose::kUpdate);
+    ASSERT_TRUE(view);
+    DictionaryEdit top(view->root());
+    ListEdit list = appending(view->root().find("l"), 51.0 + round);
+    list.keepIf([round](const auto& e) { return *e.number() > 1.0 + round; });
+    top.set("l", std::move(list));
+    top.edit("r")->set("a", 1.0 * round);
+    file = writeBinaryPropertyList(&*view, top)->joined();
+  }
+  EXPECT_EQ(file.size(), written(listAndRecord(50)).size());
 }
 
 TEST(XmlPropertyList, ReadsEveryElement) {

@@ -191,7 +191,7 @@ bool Encoder::openDictionaryEdit(const DictionaryEdit& edit, std::uint32_t node)
   const Node& n = nodes_[node];
   std::uint32_t* keys = refs_.data() + n.refBegin;
   if (edit.stored()) {
-    const View::Contents stored = source_->contents(edit.stored().id());
+    const Contents stored = source_->contents(edit.stored().id());
     for (std::size_t i = 0; i < 2 * stored.length; ++i) {
       const auto ref = static_cast<std::uint32_t>(source_->refAt(stored.at, i));
       keys[i < stored.length ? i : i - stored.length + n.count] = ref;
@@ -210,7 +210,7 @@ bool Encoder::openListEdit(const ListEdit& list, std::uint32_t node, bool moved)
   std::uint32_t* elements = refs_.data() + nodes_[node].refBegin;
   const Object stored = list.stored();
   if (!stored) return true;
-  const View::Contents refs = source_->contents(stored.id());
+  const Contents refs = source_->contents(stored.id());
   for (std::size_t i = 0; i < refs.length; ++i) {
     if (!list.keeps(i)) continue;
     *elements = static_cast<std::uint32_t>(source_->refAt(refs.at, i));

@@ -17,7 +17,7 @@ class Writer {
  public:
   Writer(const View* source, Encoder& encoder)
       : source_(source), encoder_(encoder), n_(source ? source->objectCount_ : 0) {}
-  std::optional<std::vector<std::uint8_t>> write();
+  std::optional<Written> write();
 
  private:
   using Node = Encoder::Node;
@@ -26,9 +26,9 @@ class Writer {
   void countReferences();
   void release(std::uint32_t id, std::vector<std::uint32_t>& dead);
   void place();
-  std::vector<std::uint8_t> copying();
-  std::vector<std::uint8_t> compacting();
-  bool readable(const std::vector<std::uint8_t>& out) const;
+  Written copying();
+  Written compacting();
+  bool readable(const Written& out) const;
   std::uint32_t slotOf(std::uint32_t ref) const {
     return (ref & Encoder::kNode) != 0 ? encoder_.nodes()[ref & ~Encoder::kNode].slot : ref;
   }
@@ -74,7 +74,7 @@ void Writer::countReferences() {
   while (!dead.empty()) {
     const std::uint32_t id = dead.back();
     dead.pop_back();
-    const View::Contents held = source_->contents(id);
+    const Contents held = source_->contents(id);
     const std::uint64_t entries = entriesOf(id, held.length);
     for (std::uint64_t i = 0; i < entries; ++i) {
       release(static_cast<std::uint32_t>(source_->refAt(held.at, i)), dead);
@@ -102,10 +102,17 @@ void Writer::place() {
       counts_[node.replaces] = 1;  // taken
     }
   }
+  // A free place is a count of 0: memchr finds the next one a vector register at a time.
+  const auto nextFree = [this](std::uint32_t from) {
+    const void* found = from < n_ ? std::memchr(counts_.data() + from, 0, n_ - from) : nullptr;
+    return found ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(found) -
+                                              counts_.data())
+                 : n_;
+  };
   std::uint32_t free = 0, next = n_;
   for (Node& node : nodes) {
     if (node.slot != kFree) continue;
-    while (free < n_ && counts_[free] != 0) ++free;
+    free = nextFree(free);
     if (free < n_) {
       node.slot = free;
       counts_[free] = 1;
@@ -114,7 +121,7 @@ void Writer::place() {
     }
   }
   total_ = next;
-  freePlaces_ = std::find(counts_.begin() + free, counts_.end(), 0) != counts_.end();
+  freePlaces_ = nextFree(free) < n_;
   placed_.reserve(nodes.size());
   for (std::uint32_t i = 0; i < nodes.size(); ++i) placed_.emplace_back(nodes[i].slot, i);
   std::sort(placed_.begin(), placed_.end());
@@ -140,7 +147,7 @@ std::uint64_t Writer::keptSize(std::uint32_t id, unsigned refSize) const {
       return headerBytes(count) + entriesOf(id, count) * refSize;
     }
     default: {
-      const View::Contents text = source_->contents(id);
+      const Contents text = source_->contents(id);
       return static_cast<std::uint64_t>(text.at - p) +
              ((*p >> 4) == kUtf16Kind ? 2 : 1) * text.length;
     }
@@ -155,7 +162,7 @@ std::uint8_t* Writer::putKept(std::uint8_t* p, std::uint32_t id, unsigned refSiz
     std::memcpy(p, from, size);
     return p + size;
   }
-  const View::Contents held = source_->contents(id);
+  const Contents held = source_->contents(id);
   p = putHeader(p, *from & 0xF0, held.length);
   const std::uint64_t entries = entriesOf(id, held.length);
   for (std::uint64_t i = 0; i < entries; ++i, p += refSize) {
@@ -175,56 +182,62 @@ std::uint8_t* Writer::putTrailer(std::uint8_t* p, unsigned offsetSize, unsigned 
   return p + kTrailerSize;
 }
 
-// Every object keeps its number: runs of unchanged objects are copied whole, the nodes put in
-// their places, and the offsets of a run moved by how far the run moved.
-std::vector<std::uint8_t> Writer::copying() {
+// Every object keeps its number: runs of unchanged objects are the source's own bytes, the
+// nodes are put in their places, and the source's offset table stays where no object moved.
+Written Writer::copying() {
   const unsigned refSize = source_->refSize_;
   const auto oldTable = static_cast<std::uint64_t>(source_->table_ - source_->begin_);
-  std::uint64_t objects = oldTable - kHeaderSize;
+  std::uint64_t objects = oldTable - kHeaderSize, nodeBytes = 0;
+  bool moved = false;  // any object of the source, when a node of another size replaced one
   for (const auto& [slot, node] : placed_) {
-    if (slot < n_) objects -= endOf(slot) - source_->offsetOf(slot);
-    objects += encoder_.size(encoder_.nodes()[node], refSize);
+    const std::uint64_t size = encoder_.size(encoder_.nodes()[node], refSize);
+    const std::uint64_t replaced = slot < n_ ? endOf(slot) - source_->offsetOf(slot) : 0;
+    moved |= slot < n_ && size != replaced;
+    objects += size - replaced;
+    nodeBytes += size;
   }
   const unsigned offsetSize = std::max(source_->offsetSize_, widthFor(kHeaderSize + objects));
-  std::vector<std::uint8_t> out(kHeaderSize + objects + total_ * std::size_t{offsetSize} +
-                                kTrailerSize);
-  std::memcpy(out.data(), source_->begin_, kHeaderSize);
-  std::uint8_t* p = out.data() + kHeaderSize;
-  std::uint8_t* const table = out.data() + kHeaderSize + objects;
+  moved |= offsetSize != source_->offsetSize_;
+  // The offsets of the source's objects too when they moved, else only of those appended.
+  const std::size_t tableEntries = moved ? total_ : total_ - n_;
+  Written out;
+  out.owned_.resize(nodeBytes + tableEntries * offsetSize + kTrailerSize);
+  std::uint8_t* p = out.owned_.data();
+  std::uint8_t* const ours = p + nodeBytes;  // our offsets, then the trailer
+  std::uint8_t* const table = ours - (moved ? 0 : std::size_t{n_} * offsetSize);
+  const auto setOffset = [&](std::uint32_t slot, std::uint64_t offset) {
+    if (moved || slot >= n_) storeBig(table + std::size_t{slot} * offsetSize, offset, offsetSize);
+  };
   const auto number = [this](std::uint32_t ref) { return slotOf(ref); };
+  out.add({source_->begin_, kHeaderSize});
   std::size_t next = 0;  // in placed_
   for (std::uint32_t slot = 0; slot < total_;) {
     const std::uint32_t runEnd = std::min(next < placed_.size() ? placed_[next].first : total_, n_);
     if (slot < runEnd) {
       const std::uint64_t from = source_->offsetOf(slot), to = endOf(runEnd - 1);
-      const std::uint64_t at = static_cast<std::uint64_t>(p - out.data());
-      std::memcpy(p, source_->begin_ + from, to - from);
-      p += to - from;
-      if (at == from && offsetSize == source_->offsetSize_) {
-        std::memcpy(table + std::size_t{slot} * offsetSize,
-                    source_->table_ + std::size_t{slot} * offsetSize,
-                    std::size_t{runEnd - slot} * offsetSize);
-        slot = runEnd;
-      }
-      for (; slot < runEnd; ++slot) {
-        storeBig(table + std::size_t{slot} * offsetSize, source_->offsetOf(slot) - from + at,
-                 offsetSize);
-      }
+      const std::uint64_t at = out.size();
+      out.add({source_->begin_ + from, static_cast<std::size_t>(to - from)});
+      for (; moved && slot < runEnd; ++slot) setOffset(slot, source_->offsetOf(slot) - from + at);
+      slot = runEnd;
       continue;
     }
-    storeBig(table + std::size_t{slot} * offsetSize, static_cast<std::uint64_t>(p - out.data()),
-             offsetSize);
-    p = encoder_.put(p, encoder_.nodes()[placed_[next++].second], refSize, number);
+    setOffset(slot, out.size());
+    std::uint8_t* const end =
+        encoder_.put(p, encoder_.nodes()[placed_[next++].second], refSize, number);
+    out.add({p, static_cast<std::size_t>(end - p)});
+    p = end;
     ++slot;
   }
-  putTrailer(table + total_ * std::size_t{offsetSize}, offsetSize, refSize, total_,
-             slotOf(encoder_.root()), kHeaderSize + objects);
+  if (!moved) out.add({source_->table_, std::size_t{n_} * offsetSize});
+  std::uint8_t* const trailer = table + std::size_t{total_} * offsetSize;
+  putTrailer(trailer, offsetSize, refSize, total_, slotOf(encoder_.root()), kHeaderSize + objects);
+  out.add({ours, static_cast<std::size_t>(trailer + kTrailerSize - ours)});
   return out;
 }
 
 // Places that nothing fills are left out: every object is renumbered by its rank among those
 // kept, each scalar copied as it was and each container with its references renumbered.
-std::vector<std::uint8_t> Writer::compacting() {
+Written Writer::compacting() {
   rank_.assign(total_, kFree);
   std::uint32_t count = 0;
   std::size_t next = 0;
@@ -244,8 +257,9 @@ std::vector<std::uint8_t> Writer::compacting() {
     }
   }
   const unsigned offsetSize = widthFor(kHeaderSize + objects);
-  std::vector<std::uint8_t> out(kHeaderSize + objects + count * std::size_t{offsetSize} +
-                                kTrailerSize);
+  Written written;
+  std::vector<std::uint8_t>& out = written.owned_;
+  out.resize(kHeaderSize + objects + count * std::size_t{offsetSize} + kTrailerSize);
   std::memcpy(out.data(), kMagic.data(), kHeaderSize);
   std::uint8_t* p = out.data() + kHeaderSize;
   std::uint8_t* const table = out.data() + kHeaderSize + objects;
@@ -263,12 +277,13 @@ std::vector<std::uint8_t> Writer::compacting() {
   }
   putTrailer(table + count * std::size_t{offsetSize}, offsetSize, refSize, count,
              number(encoder_.root()), kHeaderSize + objects);
-  return out;
+  written.add(out);
+  return written;
 }
 
 // What the new file holds is bounded by what the source held plus all that the changes add;
 // only when that bound passes a budget is the file checked as a reader checks it.
-bool Writer::readable(const std::vector<std::uint8_t>& out) const {
+bool Writer::readable(const Written& out) const {
   const std::uint64_t size = out.size();
   const std::uint64_t valueBudget = std::max<std::uint64_t>(kMinValueBudget, size);
   const std::uint64_t payloadBudget = size > kMinPayloadBudget / kPayloadBudgetPerFileByte
@@ -277,27 +292,50 @@ bool Writer::readable(const std::vector<std::uint8_t>& out) const {
   const std::uint64_t values = (source_ ? source_->values_ : 1) + encoder_.addedValues();
   const std::uint64_t payload = (source_ ? source_->payload_ : 0) + encoder_.addedPayload();
   if (encoder_.depthKept() && values <= valueBudget && payload <= payloadBudget) return true;
-  return View::read(out).has_value();
+  return View::read(out.joined()).has_value();
 }
 
-std::optional<std::vector<std::uint8_t>> Writer::write() {
+std::optional<Written> Writer::write() {
   if (source_ != nullptr) countReferences();
   place();
   const bool copy = source_ != nullptr && source_->canonical_ && !freePlaces_ &&
                     widthFor(total_) <= source_->refSize_;
-  std::vector<std::uint8_t> out = copy ? copying() : compacting();
+  Written out = copy ? copying() : compacting();
   if (!readable(out)) return std::nullopt;
   return out;
+}
+
+void Written::add(std::span<const std::uint8_t> piece) {
+  size_ += piece.size();
+  if (!pieces_.empty() && pieces_.back().data() + pieces_.back().size() == piece.data()) {
+    pieces_.back() = {pieces_.back().data(), pieces_.back().size() + piece.size()};
+  } else if (!piece.empty()) {
+    pieces_.push_back(piece);
+  }
+}
+
+std::vector<std::uint8_t> Written::joined() const {
+  std::vector<std::uint8_t> joined;
+  joined.reserve(size_);
+  for (const auto& piece : pieces_) joined.insert(joined.end(), piece.begin(), piece.end());
+  return joined;
+}
+
+std::vector<std::uint8_t> Written::bytes() && {
+  const bool whole = pieces_.size() == 1 && pieces_[0].data() == owned_.data() &&
+                     pieces_[0].size() == owned_.size();
+  return whole ? std::move(owned_) : joined();
 }
 
 std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const Value& root) {
   Encoder encoder(nullptr);
   if (!encoder.collect(root)) return std::nullopt;
-  return Writer(nullptr, encoder).write();
+  std::optional<Written> written = Writer(nullptr, encoder).write();
+  if (!written) return std::nullopt;
+  return std::move(*written).bytes();
 }
 
-std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const View* source,
-                                                                 const DictionaryEdit& changes) {
+std::optional<Written> writeBinaryPropertyList(const View* source, const DictionaryEdit& changes) {
   Encoder encoder(source);
   if (!encoder.collect(changes)) return std::nullopt;
   return Writer(source, encoder).write();

@@ -3,11 +3,12 @@
 // budgets, as if the file were read into a tree, so the file is accepted or refused exactly as
 // such a reader would; each container keeps what it adds up to for its next use. Containers
 // are walked with a stack of our own, never the call stack.
+#include "platform/BinaryValidator.h"
+
 #include <algorithm>
 #include <bit>
-
-#include "platform/BinaryFormat.h"
-#include "platform/PropertyListView.h"
+#include <cstring>
+#include <type_traits>
 
 namespace orvo::plist {
 
@@ -15,73 +16,21 @@ using namespace binary;
 
 namespace {
 
-// Whether every offset of the table points into the objects, the whole table in one pass.
+// Whether every offset of the table points into the objects: the whole table in one pass that
+// keeps only the least and the greatest, which vectorizes.
 template <unsigned kWidth>
 bool offsetsInRange(const std::uint8_t* table, std::uint64_t count, std::uint64_t end) {
-  bool bad = false;
+  using Word = std::conditional_t<kWidth <= 4, std::uint32_t, std::uint64_t>;
+  Word least = ~Word{0}, greatest = 0;
   for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint64_t offset = loadBig(table + i * kWidth, kWidth);
-    bad |= offset < kHeaderSize || offset >= end;
+    const auto offset = static_cast<Word>(loadBig(table + i * kWidth, kWidth));
+    least = std::min(least, offset);
+    greatest = std::max(greatest, offset);
   }
-  return !bad;
+  return least >= kHeaderSize && greatest < end;
 }
 
 }  // namespace
-
-class Validator {
-  static constexpr std::uint32_t kScalarDone = View::kScalarDone;
-  static constexpr std::uint32_t kOpen = View::kOpen;
-  static constexpr std::uint32_t kClosed = View::kClosed;
-  static constexpr std::uint32_t kTagMask = View::kTagMask;
-  static constexpr std::uint32_t kValueMask = ~kTagMask;
-
- public:
-  Validator(View& view, std::span<const std::uint8_t> bytes, bool forUpdate)
-      : v_(view), forUpdate_(forUpdate) {
-    v_.begin_ = bytes.data();
-    v_.size_ = bytes.size();
-  }
-  bool run();
-
- private:
-  enum class Visit { kFailed, kDone, kOpened };
-
-  // A container being checked: its references are visited in order, dictionaries' keys first.
-  struct Frame {
-    std::uint32_t object;
-    std::uint32_t container;  // its entry in containers_
-    const std::uint8_t* refs;
-    std::uint32_t count;  // entries; a dictionary has twice as many references
-    std::uint32_t next;
-    bool isDict;
-  };
-
-  bool readTrailer();
-  Visit visit(std::uint64_t ref, View::Container& into, bool asKey);
-  bool visitString(std::uint32_t child, const std::uint8_t* p, View::Container& into);
-  Visit open(std::uint32_t child, const std::uint8_t* p);
-  bool close();
-  bool checkKeys(const Frame& frame, View::Container& container);
-  // Updates: the object ends where the next one starts.
-  void noteEnd(std::uint32_t child, const std::uint8_t* end) {
-    if (forUpdate_) v_.canonical_ &= v_.begin_ + nextOffset(child) == end;
-  }
-  std::uint64_t nextOffset(std::uint32_t id) const {
-    return id + 1 < v_.objectCount_ ? v_.offsetOf(id + 1)
-                                    : static_cast<std::uint64_t>(v_.table_ - v_.begin_);
-  }
-  bool withinBudgets(const View::Container& c) const {
-    return c.values <= valueBudget_ && c.payload <= payloadBudget_ && c.height <= kMaxNestingDepth;
-  }
-
-  View& v_;
-  const bool forUpdate_;
-  const std::uint8_t* objectsEnd_ = nullptr;
-  std::uint64_t valueBudget_ = 0;
-  std::uint64_t payloadBudget_ = 0;
-  std::vector<Frame> frames_;
-  std::string scratchA_, scratchB_;
-};
 
 bool Validator::readTrailer() {
   const std::size_t size = v_.size_;
@@ -117,12 +66,17 @@ bool Validator::readTrailer() {
     case 4:
       inRange = offsetsInRange<4>(v_.table_, count, tableOffset);
       break;
+    case 8:
+      inRange = offsetsInRange<8>(v_.table_, count, tableOffset);
+      break;
     default:
       for (std::uint32_t i = 0; i < count && inRange; ++i) {
         const std::uint64_t offset = v_.offsetOf(i);
         inRange = offset >= kHeaderSize && offset < tableOffset;
       }
   }
+  skip_ =
+      forUpdate_ ? chooseSkip<true>(refSize, offsetSize) : chooseSkip<false>(refSize, offsetSize);
   if (!inRange) return false;
   valueBudget_ = std::max<std::uint64_t>(kMinValueBudget, size);
   payloadBudget_ = size > kMinPayloadBudget / kPayloadBudgetPerFileByte
@@ -327,6 +281,10 @@ bool Validator::run() {
     // A frame pushed by a visit is handled on the next turn: `frame` may have moved.
     bool opened = false;
     while (!opened && frame.next < total) {
+      if (!frame.isDict && skip_ != nullptr) {
+        frame.next = (this->*skip_)(frame.refs, frame.next, total);
+        if (frame.next == total) break;
+      }
       const std::uint64_t child = v_.refAt(frame.refs, frame.next);
       const bool asKey = frame.isDict && frame.next < frame.count;
       ++frame.next;
@@ -344,8 +302,7 @@ bool Validator::run() {
   }
   if (v_.values_ > valueBudget_ || v_.payload_ > payloadBudget_) return false;
   if (forUpdate_) {
-    v_.canonical_ &=
-        std::find(v_.references_.begin(), v_.references_.end(), 0) == v_.references_.end();
+    v_.canonical_ &= std::memchr(v_.references_.data(), 0, v_.references_.size()) == nullptr;
   }
   return true;
 }

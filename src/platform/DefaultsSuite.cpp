@@ -201,22 +201,24 @@ plist::DictionaryEdit* DefaultsSuite::editDictionary(std::string_view key) {
   return edit;
 }
 
-std::optional<std::vector<std::uint8_t>> DefaultsSuite::writeBack() const {
-  std::optional<std::vector<std::uint8_t>> bytes =
-      plist::writeBinaryPropertyList(view_.get(), changes_);
+std::optional<plist::Written> DefaultsSuite::writeBack() const {
+  std::optional<plist::Written> written = plist::writeBinaryPropertyList(view_.get(), changes_);
   std::optional<fs::KeptCopy> keep;
   if (keepLastGood_) keep = fs::KeptCopy{lastGoodCopyOf(file_), fileBytes_};
-  if (!bytes || !fs::replaceFileAtomically(file_, *bytes, permissions_, keep)) return std::nullopt;
-  return bytes;
+  if (!written || !fs::replaceFileAtomically(file_, written->pieces(), permissions_, keep)) {
+    return std::nullopt;
+  }
+  return written;
 }
 
 bool DefaultsSuite::synchronize() {
   if (!changed_) return true;
-  std::optional<std::vector<std::uint8_t>> bytes = writeBack();
-  if (!bytes) return false;
+  std::optional<plist::Written> written = writeBack();
+  if (!written) return false;
   // The handle now reads the file it wrote, which the writer made sure reads back.
-  std::optional<plist::View> view = plist::View::read(*bytes, plist::View::Purpose::kUpdate);
-  fileBytes_ = std::move(*bytes);
+  std::vector<std::uint8_t> bytes = std::move(*written).bytes();
+  std::optional<plist::View> view = plist::View::read(bytes, plist::View::Purpose::kUpdate);
+  fileBytes_ = std::move(bytes);
   encoded_.clear();
   view_ = std::make_unique<plist::View>(std::move(*view));
   changes_ = plist::DictionaryEdit(view_->root());

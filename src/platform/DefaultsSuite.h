@@ -122,9 +122,9 @@ class DefaultsSuite {
                                                     HealReport& report);
   static void logHeal(const HealReport& report);
   plist::Object values() const { return view_ ? view_->root() : plist::Object(); }
-  // Writes the changes out, leaving the handle as it was; the bytes written, none when they
-  // could not be.
-  std::optional<std::vector<std::uint8_t>> writeBack() const;
+  // Writes the changes out, leaving the handle as it was; what was written (in part the
+  // handle's own bytes), none when it could not be.
+  std::optional<plist::Written> writeBack() const;
 
   fs::FileName file_;
   // The file as read: what a write-back replaces, and keeps as its last good copy.

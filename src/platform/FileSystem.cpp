@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,61 +17,17 @@
 #include <string>
 #include <utility>
 
+#include "platform/FileCalls.h"
 #include "platform/Signals.h"
 
 namespace orvo::fs {
+
+using calls::Descriptor;
+using calls::openFile;
+using calls::sys;
+using calls::sysOnce;
+
 namespace {
-
-std::atomic<FaultHook> faultHook{nullptr};
-
-// Makes one system call, unless a test hook fails it first (-1 with errno set, as the call
-// itself would fail).
-template <typename Call>
-auto sysOnce(const char* name, Call call) -> decltype(call()) {
-  if (const FaultHook hook = faultHook.load(std::memory_order_relaxed)) {
-    if (const int error = hook(name)) {
-      errno = error;
-      return -1;
-    }
-  }
-  return call();
-}
-
-// The same, made again when a signal interrupted it: an interruption never fails an operation.
-template <typename Call>
-auto sys(const char* name, Call call) -> decltype(call()) {
-  for (;;) {
-    const auto result = sysOnce(name, call);
-    if (result >= 0 || errno != EINTR) return result;
-  }
-}
-
-// Owns one file descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    close();
-    fd_ = std::exchange(other.fd_, -1);
-    return *this;
-  }
-  ~Descriptor() { close(); }
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and says whether the close succeeded (it reports late write errors). Linux
-  // releases the descriptor even when close is interrupted, so that is no failure and is
-  // never retried.
-  bool close() {
-    if (fd_ < 0) return true;
-    const int fd = std::exchange(fd_, -1);
-    return sysOnce("close", [fd] { return ::close(fd); }) == 0 || errno == EINTR;
-  }
-
- private:
-  int fd_;
-};
 
 // Puts /dev/null at `fd`, a standard descriptor number that the host had closed, so that what
 // the host writes to it goes nowhere. dup2 closes what `fd` held in the same step.
@@ -84,29 +42,26 @@ bool occupyWithNull(int fd) {
   return placed == fd;
 }
 
-// Opens a file of the module at a descriptor above the standard ones. One that comes back as 0,
-// 1 or 2 is never used: a file the attempt created is removed (with whatever another thread
-// wrote into it meanwhile), its number goes to /dev/null, and the open is made again.
-Descriptor openFile(const FileName& path, int flags, mode_t mode = 0) {
-  for (;;) {
-    const int fd = sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
-    if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
-    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) ::unlink(path.c_str());
-    if (!occupyWithNull(fd)) {
-      const int error = errno;
-      ::close(fd);
-      errno = error;
-      return Descriptor();
-    }
+// Writes the pieces in order, with as few calls as the kernel allows.
+bool writeAll(int fd, Pieces pieces, QuietSignals& quiet) {
+  std::vector<iovec> left;
+  left.reserve(pieces.size());
+  for (const std::span<const std::uint8_t> piece : pieces) {
+    if (!piece.empty()) left.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
   }
-}
-
-bool writeAll(int fd, std::span<const std::uint8_t> bytes, QuietSignals& quiet) {
-  while (!bytes.empty()) {
-    const ssize_t n = sys("write", [&] { return ::write(fd, bytes.data(), bytes.size()); });
+  for (std::size_t first = 0; first < left.size();) {
+    const int count = static_cast<int>(std::min<std::size_t>(left.size() - first, IOV_MAX));
+    const ssize_t n = sys("write", [&] { return ::writev(fd, left.data() + first, count); });
     if (n < 0) quiet.noteFailure(errno);
     if (n <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    for (auto written = static_cast<std::size_t>(n); written > 0;) {
+      iovec& piece = left[first];
+      const std::size_t step = std::min(written, piece.iov_len);
+      piece.iov_base = static_cast<std::uint8_t*>(piece.iov_base) + step;
+      piece.iov_len -= step;
+      written -= step;
+      first += piece.iov_len == 0;
+    }
   }
   return true;
 }
@@ -163,8 +118,7 @@ bool readAll(int fd, std::size_t expected, std::vector<std::uint8_t>& bytes) {
 // when any step fails. Only a file of our own making is written: whatever holds the name (what
 // a killed writer left, a planted link of either kind, a FIFO) is removed and the file created
 // anew.
-bool writeTemporary(const FileName& temp, std::span<const std::uint8_t> bytes,
-                    std::optional<mode_t> permissions) {
+bool writeTemporary(const FileName& temp, Pieces bytes, std::optional<mode_t> permissions) {
   constexpr int kCreate = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK;
   Descriptor fd = openFile(temp, kCreate, 0666);
   if (!fd.valid() && errno == EEXIST && removeIfPresent(temp)) fd = openFile(temp, kCreate, 0666);
@@ -208,38 +162,32 @@ bool copyToTemporary(const FileName& existing, const FileName& temp,
     case Linked::kDone:
       return true;
     case Linked::kRefused:
-      return writeTemporary(temp, bytes, permissions);
+      return writeTemporary(temp, Pieces(&bytes, 1), permissions);
     case Linked::kFailed:
       break;
   }
   return false;
 }
 
-Descriptor openLockFile(const FileName& lockFile) {
-  // Read-only: flock needs no write access, and nothing written by mistake can land in it.
-  // Non-blocking, so that a FIFO planted under the name cannot stall the open.
-  return openFile(lockFile, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0666);
-}
-
-using SteadyClock = std::chrono::steady_clock;  // CLOCK_MONOTONIC
-
-// Sleeps for `pause`, never past `deadline`; false, at once, when the deadline has passed. The
-// wake-up time is absolute, so a signal that interrupts the sleep never lengthens it.
-bool pauseBefore(SteadyClock::time_point deadline, std::chrono::microseconds pause) {
-  const SteadyClock::time_point now = SteadyClock::now();
-  if (now >= deadline) return false;
-  const auto wake = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      std::min(now + pause, deadline).time_since_epoch());
-  const timespec at{static_cast<time_t>(wake.count() / 1000000000),
-                    static_cast<long>(wake.count() % 1000000000)};
-  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
-  }
-  return true;
-}
-
 }  // namespace
 
-void setFaultHook(FaultHook hook) noexcept { faultHook.store(hook, std::memory_order_relaxed); }
+Descriptor calls::openFile(const FileName& path, int flags, mode_t mode) {
+  for (;;) {
+    const int fd = sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
+    if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
+    if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) ::unlink(path.c_str());
+    if (!occupyWithNull(fd)) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return Descriptor();
+    }
+  }
+}
+
+void setFaultHook(FaultHook hook) noexcept {
+  calls::faultHook.store(hook, std::memory_order_relaxed);
+}
 
 std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier) {
   if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos)
@@ -295,10 +243,11 @@ FileContent readFile(const FileName& path) {
   return content;
 }
 
-bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
-                           std::optional<mode_t> permissions,
+bool replaceFileAtomically(const FileName& target, Pieces bytes, std::optional<mode_t> permissions,
                            const std::optional<KeptCopy>& keepReplacedAs) {
-  if (bytes.size() > kMaxFileSize) return false;
+  std::size_t size = 0;
+  for (const std::span<const std::uint8_t> piece : bytes) size += piece.size();
+  if (size > kMaxFileSize) return false;
   const FileName temp = temporaryNameFor(target);
   if (!writeTemporary(temp, bytes, permissions)) return false;
   // The file replaced gets a second name first and takes the kept copy's name only once the new
@@ -325,7 +274,7 @@ bool addName(const FileName& existing, const FileName& name,
   if (sys("link", [&] { return ::link(existing.c_str(), name.c_str()); }) == 0) return true;
   if (!linkRefused(errno) || !bytes) return false;
   const FileName temp = temporaryNameFor(name);
-  if (!writeTemporary(temp, *bytes, std::nullopt)) return false;
+  if (!writeTemporary(temp, Pieces(&*bytes, 1), std::nullopt)) return false;
   if (sys("rename", [&] {
         return ::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE);
       }) == 0) {
@@ -367,38 +316,6 @@ bool createDirectoriesBelow(const FileName& existingBase, std::string_view relat
     if (errno != EEXIST || !isDirectory(current)) return false;
   }
   return true;
-}
-
-std::optional<ExclusiveLock> ExclusiveLock::acquire(const FileName& lockFile,
-                                                    std::chrono::milliseconds patience) {
-  const SteadyClock::time_point deadline = SteadyClock::now() + patience;
-  for (;;) {
-    // Whatever the name holds is locked as it is: a FIFO is opened without waiting and locks as
-    // well as a file; a folder or a link is refused by the open.
-    const std::uint64_t forksBefore = process::forks();
-    Descriptor opened = openLockFile(lockFile);
-    if (!opened.valid()) return std::nullopt;
-    std::optional<process::ClosedInChildren> fd =
-        process::ClosedInChildren::adopt(opened.release());
-    if (!fd) return std::nullopt;
-    // A child forked before the descriptor was adopted has a copy of it that it would keep
-    // locked once this process locks it: a fresh descriptor has none.
-    if (process::forks() != forksBefore) {
-      if (SteadyClock::now() >= deadline) return std::nullopt;
-      continue;
-    }
-    // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
-    std::chrono::microseconds pause(250);
-    for (;;) {
-      if (sys("flock", [&] { return ::flock(fd->get(), LOCK_EX | LOCK_NB); }) == 0) {
-        // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
-        // lock a different file than the next opener.
-        return ExclusiveLock(std::move(*fd));
-      }
-      if (errno != EWOULDBLOCK || !pauseBefore(deadline, pause)) return std::nullopt;
-      pause = std::min(pause * 2, std::chrono::microseconds(8000));
-    }
-  }
 }
 
 }  // namespace orvo::fs

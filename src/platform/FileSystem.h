@@ -71,13 +71,19 @@ FileContent readFile(const FileName& path);
 // (keeping the copy, or the fsync of the folder that makes the rename durable). No temporary
 // file is left. Writers of one target must be serialised (the temporary files have fixed names
 // beside the target, which also removes the leftovers of a killed writer).
+// The bytes may come in pieces, written in order with one gathered write.
 struct KeptCopy {
   FileName name;
   std::span<const std::uint8_t> replacedBytes;
 };
-bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
-                           std::optional<mode_t> permissions,
+using Pieces = std::span<const std::span<const std::uint8_t>>;
+bool replaceFileAtomically(const FileName& target, Pieces bytes, std::optional<mode_t> permissions,
                            const std::optional<KeptCopy>& keepReplacedAs = std::nullopt);
+inline bool replaceFileAtomically(const FileName& target, std::span<const std::uint8_t> bytes,
+                                  std::optional<mode_t> permissions,
+                                  const std::optional<KeptCopy>& keepReplacedAs = std::nullopt) {
+  return replaceFileAtomically(target, Pieces(&bytes, 1), permissions, keepReplacedAs);
+}
 
 // Gives `existing` the further name `name`, which must be free, by a hard link or, where a
 // link is refused, by writing `bytes` there durably (none: no such fallback). False when the

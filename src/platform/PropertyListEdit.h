@@ -91,11 +91,29 @@ class DictionaryEdit {
   std::unordered_map<std::string, std::size_t> byKey_;  // entry of each key in changes_
 };
 
+// A file as a writer made it: pieces in order, each of the source's bytes (which must outlive
+// it) or of its own, so that what did not change is written from where it was read.
+class Written {
+ public:
+  const std::vector<std::span<const std::uint8_t>>& pieces() const { return pieces_; }
+  std::size_t size() const { return size_; }
+  // The pieces joined, taken from it where it holds them all.
+  std::vector<std::uint8_t> joined() const;
+  std::vector<std::uint8_t> bytes() &&;
+
+ private:
+  friend class Writer;
+  void add(std::span<const std::uint8_t> piece);
+
+  std::vector<std::uint8_t> owned_;
+  std::vector<std::span<const std::uint8_t>> pieces_;
+  std::size_t size_ = 0;
+};
+
 // Writes the file of `source` (read for an update) with `changes` made to its top dictionary,
 // copying every object that did not change; none when the result would not read back. With no
 // source, `changes` has no stored dictionary and the file is new.
-std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const View* source,
-                                                                 const DictionaryEdit& changes);
+std::optional<Written> writeBinaryPropertyList(const View* source, const DictionaryEdit& changes);
 
 template <typename Keep>
 void ListEdit::keepIf(Keep keep) {

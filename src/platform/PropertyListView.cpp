@@ -27,24 +27,6 @@ View::View(View&&) noexcept = default;
 View& View::operator=(View&&) noexcept = default;
 View::~View() = default;
 
-std::uint64_t View::offsetOf(std::uint32_t id) const {
-  return loadBig(table_ + std::size_t{id} * offsetSize_, offsetSize_);
-}
-
-const std::uint8_t* View::objectAt(std::uint32_t id) const { return begin_ + offsetOf(id); }
-
-View::Contents View::contents(std::uint32_t id) const {
-  const std::uint8_t* p = objectAt(id);
-  const std::uint8_t marker = *p++;
-  std::uint64_t length = 0;
-  readLength(p, table_, marker, length);
-  return {p, length};
-}
-
-std::uint64_t View::refAt(const std::uint8_t* refs, std::size_t i) const {
-  return loadBig(refs + i * refSize_, refSize_);
-}
-
 std::string_view View::textOf(std::uint32_t id, std::string& scratch) const {
   const Contents text = contents(id);
   if ((*objectAt(id) >> 4) == kAsciiKind) {
@@ -104,17 +86,30 @@ std::optional<Kind> Object::kind() const {
   }
 }
 
+const std::uint8_t* Object::marker() const {
+  return view_ == nullptr ? nullptr : view_->objectAt(id_);
+}
+
+std::optional<Contents> Object::references(std::uint8_t kind) const {
+  const std::uint8_t* p = marker();
+  if (p == nullptr || (*p >> 4) != kind) return std::nullopt;
+  return view_->contents(id_);
+}
+
 std::optional<double> Object::number() const {
-  if (is(Kind::kInteger)) return integer()->toDouble();
-  if (!is(Kind::kReal)) return std::nullopt;
-  const std::uint8_t* p = view_->objectAt(id_);
+  const std::uint8_t* p = marker();
+  if (p == nullptr) return std::nullopt;
+  if ((*p >> 4) == 0x1) return integer()->toDouble();
   if (*p == kReal64) return std::bit_cast<double>(loadBig(p + 1, 8));
-  return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p + 1, 4))));
+  if (*p == kReal32) {
+    return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p + 1, 4))));
+  }
+  return std::nullopt;
 }
 
 std::optional<Integer> Object::integer() const {
-  if (!is(Kind::kInteger)) return std::nullopt;
-  const std::uint8_t* p = view_->objectAt(id_);
+  const std::uint8_t* p = marker();
+  if (p == nullptr || (*p >> 4) != 0x1) return std::nullopt;
   const unsigned low = *p & 0x0F;
   // Sixteen bytes hold -2^63..2^64-1 here; eight are signed, fewer unsigned.
   if (low == 4) {
@@ -126,29 +121,32 @@ std::optional<Integer> Object::integer() const {
 }
 
 std::optional<bool> Object::boolean() const {
-  if (!is(Kind::kBool)) return std::nullopt;
-  return *view_->objectAt(id_) == kTrue;
+  const std::uint8_t* p = marker();
+  if (p == nullptr || (*p != kTrue && *p != kFalse)) return std::nullopt;
+  return *p == kTrue;
 }
 
 std::optional<Date> Object::date() const {
-  if (!is(Kind::kDate)) return std::nullopt;
-  return Date{std::bit_cast<double>(loadBig(view_->objectAt(id_) + 1, 8))};
+  const std::uint8_t* p = marker();
+  if (p == nullptr || *p != kDate) return std::nullopt;
+  return Date{std::bit_cast<double>(loadBig(p + 1, 8))};
 }
 
 std::optional<std::span<const std::uint8_t>> Object::data() const {
-  if (!is(Kind::kData)) return std::nullopt;
-  const View::Contents bytes = view_->contents(id_);
-  return std::span<const std::uint8_t>(bytes.at, static_cast<std::size_t>(bytes.length));
+  const std::optional<Contents> bytes = references(kDataKind);
+  if (!bytes) return std::nullopt;
+  return std::span<const std::uint8_t>(bytes->at, static_cast<std::size_t>(bytes->length));
 }
 
 std::optional<Uid> Object::uid() const {
-  if (!is(Kind::kUid)) return std::nullopt;
-  const std::uint8_t* p = view_->objectAt(id_);
+  const std::uint8_t* p = marker();
+  if (p == nullptr || (*p >> 4) != 0x8) return std::nullopt;
   return Uid{loadBig(p + 1, (*p & 0x0F) + 1u)};
 }
 
 std::optional<std::string_view> Object::text(std::string& scratch) const {
-  if (!is(Kind::kString)) return std::nullopt;
+  const std::uint8_t* p = marker();
+  if (p == nullptr || !isStringMarker(*p)) return std::nullopt;
   return view_->textOf(id_, scratch);
 }
 
@@ -159,52 +157,50 @@ std::optional<std::string> Object::string() const {
 }
 
 bool Object::textEquals(std::string_view utf8) const {
-  if (!is(Kind::kString)) return false;
-  const View::Contents text = view_->contents(id_);
-  if ((*view_->objectAt(id_) >> 4) == kAsciiKind) {
-    return text.length == utf8.size() &&
-           (utf8.empty() || std::memcmp(text.at, utf8.data(), utf8.size()) == 0);
+  if (const std::optional<Contents> text = references(kAsciiKind)) {
+    return text->length == utf8.size() &&
+           (utf8.empty() || std::memcmp(text->at, utf8.data(), utf8.size()) == 0);
   }
+  const std::optional<Contents> wide = references(kUtf16Kind);
   // A text has at most as many UTF-16 units as it has bytes in UTF-8.
-  if (text.length > utf8.size()) return false;
+  if (!wide || wide->length > utf8.size()) return false;
   std::string decoded;
-  appendUtf16AsUtf8(text.at, static_cast<std::size_t>(text.length), decoded);
+  appendUtf16AsUtf8(wide->at, static_cast<std::size_t>(wide->length), decoded);
   return decoded == utf8;
 }
 
 std::size_t Object::size() const {
-  if (!is(Kind::kArray) && !is(Kind::kDictionary)) return 0;
+  const std::uint8_t* p = marker();
+  if (p == nullptr || !isContainerMarker(*p)) return 0;
   return static_cast<std::size_t>(view_->contents(id_).length);
 }
 
 Object Object::element(std::size_t i) const {
-  if (!is(Kind::kArray)) return {};
-  const View::Contents refs = view_->contents(id_);
-  if (i >= refs.length) return {};
-  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, i)));
+  const std::optional<Contents> refs = references(kArrayKind);
+  if (!refs || i >= refs->length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs->at, i)));
 }
 
 Object Object::last() const {
-  const std::size_t n = is(Kind::kArray) ? size() : 0;
-  return n == 0 ? Object() : element(n - 1);
+  const std::optional<Contents> refs = references(kArrayKind);
+  if (!refs || refs->length == 0) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs->at, refs->length - 1)));
 }
 
 Object Object::key(std::size_t i) const {
-  if (!is(Kind::kDictionary)) return {};
-  const View::Contents refs = view_->contents(id_);
-  if (i >= refs.length) return {};
-  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, i)));
+  const std::optional<Contents> refs = references(kDictKind);
+  if (!refs || i >= refs->length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs->at, i)));
 }
 
 Object Object::value(std::size_t i) const {
-  if (!is(Kind::kDictionary)) return {};
-  const View::Contents refs = view_->contents(id_);
-  if (i >= refs.length) return {};
-  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs.at, refs.length + i)));
+  const std::optional<Contents> refs = references(kDictKind);
+  if (!refs || i >= refs->length) return {};
+  return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs->at, refs->length + i)));
 }
 
 std::optional<std::size_t> Object::position(std::string_view key) const {
-  if (!is(Kind::kDictionary)) return std::nullopt;
+  if (!references(kDictKind)) return std::nullopt;
   return view_->positionOf(id_, key);
 }
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/BinaryFormat.h"
 #include "platform/PropertyList.h"
 
 namespace orvo::plist {
@@ -33,6 +34,13 @@ enum class Kind : std::uint8_t {
 };
 
 class View;
+
+// Where an object's contents start (past its marker and length), and their length in units:
+// bytes, UTF-16 units or entries.
+struct Contents {
+  const std::uint8_t* at;
+  std::uint64_t length;
+};
 
 // One value of a view, or none (a default handle, or the result of a lookup that found
 // nothing). Accessors of another kind than the value's give none, 0 or an empty handle.
@@ -78,6 +86,10 @@ class Object {
  private:
   friend class View;
   Object(const View* view, std::uint32_t id) : view_(view), id_(id) {}
+  // The marker, which tells the kind; null for no value.
+  const std::uint8_t* marker() const;
+  // References of a container whose marker has the high half `kind`; none for anything else.
+  std::optional<Contents> references(std::uint8_t kind) const;
 
   const View* view_ = nullptr;
   std::uint32_t id_ = 0;
@@ -116,13 +128,6 @@ class View {
     std::uint32_t height = 0;   // containers on the longest path down, this one included
   };
 
-  // Where an object's contents start (past its marker and length) and its length in units
-  // (bytes, UTF-16 units or entries).
-  struct Contents {
-    const std::uint8_t* at;
-    std::uint64_t length;
-  };
-
   // The two top bits of a state word: what the rest of it holds.
   static constexpr std::uint32_t kScalarDone = 1u << 30;  // a string's or data's payload
   static constexpr std::uint32_t kOpen = 2u << 30;        // a container being checked
@@ -130,10 +135,20 @@ class View {
   static constexpr std::uint32_t kTagMask = 3u << 30;
 
   View() = default;
-  const std::uint8_t* objectAt(std::uint32_t id) const;
-  std::uint64_t offsetOf(std::uint32_t id) const;
-  Contents contents(std::uint32_t id) const;
-  std::uint64_t refAt(const std::uint8_t* refs, std::size_t i) const;
+  std::uint64_t offsetOf(std::uint32_t id) const {
+    return binary::loadBig(table_ + std::size_t{id} * offsetSize_, offsetSize_);
+  }
+  const std::uint8_t* objectAt(std::uint32_t id) const { return begin_ + offsetOf(id); }
+  Contents contents(std::uint32_t id) const {
+    const std::uint8_t* p = objectAt(id);
+    const std::uint8_t marker = *p++;
+    std::uint64_t length = 0;
+    binary::readLength(p, table_, marker, length);
+    return {p, length};
+  }
+  std::uint64_t refAt(const std::uint8_t* refs, std::size_t i) const {
+    return binary::loadBig(refs + i * refSize_, refSize_);
+  }
   const Container& containerOf(std::uint32_t id) const {
     return containers_[states_[id] & ~kTagMask];
   }
