@@ -1,5 +1,9 @@
-"""Prints the entry-point benchmarks as one table: call, shape, time, floor, ratio, goal."""
+"""Prints the entry-point benchmarks as one table: call, shape, time, floor, ratio, goal.
+   bench_table.py RESULTS.json... [--before RESULTS.json...]
+Several files of one build give the median of their medians; with --before, the calls of another
+build are shown beside, each against its own floor."""
 import json
+import statistics
 import sys
 
 # Each call, the floor it is measured against, and the ratio it must stay within.
@@ -21,25 +25,48 @@ CALLS = {
     "IsVPNEnabled": (None, None),
     "GetStoreCode": (None, None),
 }
+UNITS = {"ns": 1e-3, "us": 1, "ms": 1e3}
 
-medians = {}
-for run in json.load(open(sys.argv[1]))["benchmarks"]:
-    if run.get("aggregate_name") == "median":
-        name, _, shape = run["run_name"].removeprefix("BM_").partition("/")
-        medians[(name, shape)] = run["real_time"] * {"ns": 1e-3, "us": 1, "ms": 1e3}[run["time_unit"]]
 
-print(f"{'call':30} {'shape':12} {'time us':>10} {'floor us':>10} {'ratio':>6} {'goal':>5}")
-failed = 0
+def medians(files):
+    """(name, shape) -> microseconds: the median of each file's median."""
+    found = {}
+    for path in files:
+        for run in json.load(open(path))["benchmarks"]:
+            if run.get("aggregate_name") == "median":
+                name, _, shape = run["run_name"].removeprefix("BM_").partition("/")
+                found.setdefault((name, shape), []).append(run["real_time"] * UNITS[run["time_unit"]])
+    return {key: statistics.median(times) for key, times in found.items()}
+
+
+def ratio(times, name, shape):
+    floor_name = CALLS[name][0]
+    floor = times.get((floor_name, shape)) if floor_name else None
+    return floor, (times[(name, shape)] / floor if floor else None)
+
+
+args = sys.argv[1:]
+split = args.index("--before") if "--before" in args else len(args)
+after, before = medians(args[:split]), medians(args[split + 1:])
 order = list(CALLS)
-rows = sorted((key for key in medians if key[0] in CALLS),
+rows = sorted((key for key in after if key[0] in CALLS),
               key=lambda key: (order.index(key[0]), [int(n) for n in key[1].split("/") if n]))
+head = f"{'call':30} {'shape':12}"
+if before:
+    head += f" {'before us':>10} {'ratio':>6}"
+print(head + f" {'time us':>10} {'floor us':>10} {'ratio':>6} {'goal':>5}")
+failed = 0
 for name, shape in rows:
-    time = medians[(name, shape)]
-    floor_name, goal = CALLS[name]
-    floor = medians.get((floor_name, shape)) if floor_name else None
-    ratio = f"{time / floor:6.2f}" if floor else "     -"
-    over = floor and time / floor > goal
+    line = f"{name:30} {shape or '-':12}"
+    if before:
+        _, old = ratio(before, name, shape) if (name, shape) in before else (None, None)
+        time = before.get((name, shape), 0)
+        line += f" {time:10.1f} {old:6.2f}" if old else f" {time:10.1f}      -"
+    floor, now = ratio(after, name, shape)
+    goal = CALLS[name][1]
+    over = now and now > goal
     failed += bool(over)
-    print(f"{name:30} {shape or '-':12} {time:10.1f} {floor or 0:10.1f} {ratio} "
-          f"{goal or '-':>5}{'  over' if over else ''}")
+    line += f" {after[(name, shape)]:10.1f} {floor or 0:10.1f} "
+    line += f"{now:6.2f}" if now else "     -"
+    print(line + f" {goal or '-':>5}{'  over' if over else ''}")
 print(f"\n{failed} over their goal" if failed else "\nevery ratio within its goal")

@@ -1,5 +1,7 @@
 """Runs call_probe on registries of three sizes under callgrind and massif and prints, for each
-call, instructions per stored value, peak heap over file size and page faults over file pages."""
+call, instructions per stored value, the peak heap (the process's, which is the call's: the call
+before it reads no suite) against the file's size, and the page faults of the call in a fresh
+process, where every page it touches is new, against the file's pages."""
 import os
 import plistlib
 import re
@@ -8,8 +10,8 @@ import sys
 import tempfile
 
 probe, group = sys.argv[1], sys.argv[2]
-CALLS = ["GetAllGames", "SetLastPlayDate", "SetNextGameOnFire", "SetInterstitialDate",
-         "SetEventDate"]
+CALLS = ["GetRefCode", "GetAllGames", "GetCurrentGameOnFire", "SetLastPlayDate",
+         "SetNextGameOnFire", "SetInterstitialDate", "SetEventDate"]
 SHAPES = [(5, 10), (50, 100), (200, 500)]
 
 
@@ -27,7 +29,8 @@ def run(command, env):
     return subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
 
 
-print(f"{'call':22} {'shape':8} {'instr/value':>11} {'heap/file':>9} {'faults/pages':>12}")
+print(f"{'call':22} {'shape':8} {'file KB':>8} {'instr/value':>11} {'heap KB':>8} {'heap/file':>9} "
+      f"{'faults':>6} {'faults/pages':>12}")
 for games, entries in SHAPES:
     with tempfile.TemporaryDirectory(dir="/dev/shm") as home:
         folder = os.path.join(home, "app-groups", group, "Library", "Preferences")
@@ -46,5 +49,6 @@ for games, entries in SHAPES:
             run(["valgrind", "--tool=massif", f"--massif-out-file={out}"] + args, env)
             heap = max(int(b) for b in re.findall(r"mem_heap_B=(\d+)", open(out).read()))
             faults = int(re.search(r"page faults: (\d+)", run(args, env)).group(1))
-            print(f"{call:22} {games}x{entries:<6} {instructions / (games * entries):11.0f} "
-                  f"{heap / size:9.2f} {faults / -(-size // 4096):12.2f}")
+            print(f"{call:22} {games}x{entries:<6} {size / 1024:8.0f} "
+                  f"{instructions / (games * entries):11.0f} {heap / 1024:8.0f} {heap / size:9.2f} "
+                  f"{faults:6d} {faults / -(-size // 4096):12.2f}")

@@ -131,9 +131,16 @@ TEST(ReferralCode, IsTheStoredTextOrNull) {
   }
   group.writeSuite(Dictionary());
   EXPECT_EQ(GetRefCode(), nullptr);
-  group.writeSuiteBytes(R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>refCode</key><string>X &amp; Y</string></dict></plist>)");
+  const std::string xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>refCode</key><string>X &amp; Y</string></dict></plist>)";
+  group.writeSuiteBytes(xml);
   EXPECT_EQ(takeText(GetRefCode()), "X & Y");
+  // A host's XML suite: the first write-back makes it binary and keeps the XML as the last good
+  // copy.
+  SetEventDate(1.0);
+  EXPECT_EQ(group.readSuiteBytes().rfind("bplist00", 0), 0u);
+  EXPECT_EQ(takeText(GetRefCode()), "X & Y");
+  EXPECT_EQ(testing::readFile(group.lastGoodPath()), xml);
 }
 
 Array eventsIn(const TempAppGroup& group) {

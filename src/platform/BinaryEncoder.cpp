@@ -56,7 +56,7 @@ std::uint32_t Encoder::addNode(const void* source, Form form, std::uint64_t byte
                                std::uint32_t count, std::uint32_t replaces) {
   if (nodes_.size() >= kNode - 1) {
     failed_ = true;
-    return kNode;
+    return kNone;
   }
   std::uint32_t refBegin = 0;
   if (form >= Form::kArray) {
@@ -84,7 +84,7 @@ std::uint32_t Encoder::addString(const std::string& text) {
   } else {
     if (!isValidUtf8(text)) {
       failed_ = true;
-      return kNode;
+      return kNone;
     }
     const std::uint64_t units = utf16Units(text);
     ref = addNode(&text, Form::kUtf16, headerBytes(units) + 2 * units);

@@ -199,14 +199,16 @@ Written Writer::copying() {
   const unsigned offsetSize = std::max(source_->offsetSize_, widthFor(kHeaderSize + objects));
   moved |= offsetSize != source_->offsetSize_;
   // The offsets of the source's objects too when they moved, else only of those appended.
-  const std::size_t tableEntries = moved ? total_ : total_ - n_;
+  const std::uint32_t firstOurs = moved ? 0 : n_;
   Written out;
-  out.owned_.resize(nodeBytes + tableEntries * offsetSize + kTrailerSize);
+  out.owned_.resize(nodeBytes + std::size_t{total_ - firstOurs} * offsetSize + kTrailerSize);
   std::uint8_t* p = out.owned_.data();
   std::uint8_t* const ours = p + nodeBytes;  // our offsets, then the trailer
-  std::uint8_t* const table = ours - (moved ? 0 : std::size_t{n_} * offsetSize);
+  const auto entryOf = [&](std::uint32_t slot) {
+    return ours + std::size_t{slot - firstOurs} * offsetSize;
+  };
   const auto setOffset = [&](std::uint32_t slot, std::uint64_t offset) {
-    if (moved || slot >= n_) storeBig(table + std::size_t{slot} * offsetSize, offset, offsetSize);
+    if (slot >= firstOurs) storeBig(entryOf(slot), offset, offsetSize);
   };
   const auto number = [this](std::uint32_t ref) { return slotOf(ref); };
   out.add({source_->begin_, kHeaderSize});
@@ -229,7 +231,7 @@ Written Writer::copying() {
     ++slot;
   }
   if (!moved) out.add({source_->table_, std::size_t{n_} * offsetSize});
-  std::uint8_t* const trailer = table + std::size_t{total_} * offsetSize;
+  std::uint8_t* const trailer = entryOf(total_);
   putTrailer(trailer, offsetSize, refSize, total_, slotOf(encoder_.root()), kHeaderSize + objects);
   out.add({ours, static_cast<std::size_t>(trailer + kTrailerSize - ours)});
   return out;
