@@ -21,8 +21,8 @@ bool oldestIsBeforeWindow(double oldest, double windowStart) { return oldest < w
 
 // Whether any entry lies strictly inside the window; one exactly at the start does not.
 bool hasEntryInsideWindow(const plist::Object& list, double windowStart) {
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (entryValue(list.element(i)) > windowStart) return true;
+  for (const plist::Object entry : list.elements()) {
+    if (entryValue(entry) > windowStart) return true;
   }
   return false;
 }

@@ -27,15 +27,15 @@ class JsonWriter {
     out_ += container.is(plist::Kind::kArray) ? '[' : '{';
     return true;
   }
-  bool entry(const plist::Object& container, std::size_t i, int) {
+  bool entry(const plist::Object&, std::size_t i, const plist::Object& key, int) {
     if (i > 0) out_ += ',';
-    if (container.is(plist::Kind::kDictionary)) {
-      appendJsonString(out_, *container.key(i).text(scratch_));
+    if (key) {
+      appendJsonString(out_, *key.text(scratch_));
       out_ += ':';
     }
     return true;
   }
-  bool after(const plist::Object&, std::size_t, int) { return true; }
+  bool after(const plist::Object&, bool, int) { return true; }
   bool close(const plist::Object& container, int) {
     out_ += container.is(plist::Kind::kArray) ? ']' : '}';
     return true;

@@ -1,7 +1,5 @@
 #include "games/Registry.h"
 
-#include <limits>
-
 #include "store/AppGroupStore.h"
 
 namespace orvo::games {
@@ -41,14 +39,6 @@ std::optional<plist::Object> interstitials(const plist::Object& record) {
   const plist::Object list = record.find(kInterstitialsDatesKey);
   if (list && !list.is(plist::Kind::kArray)) return std::nullopt;
   return list;
-}
-
-double entryValue(const plist::Object& entry) {
-  return entry.number().value_or(std::numeric_limits<double>::quiet_NaN());
-}
-
-double entryValue(const plist::Value& entry) {
-  return entry.number().value_or(std::numeric_limits<double>::quiet_NaN());
 }
 
 }  // namespace orvo::games

@@ -4,6 +4,7 @@
 #define ORVO_GAMES_REGISTRY_H_
 
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string_view>
 
@@ -50,8 +51,12 @@ double numberField(const plist::Object& record, std::string_view field);
 std::optional<plist::Object> interstitials(const plist::Object& record);
 
 // An entry of an interstitial list, stored or new, as a double; NaN when it is not a number.
-double entryValue(const plist::Object& entry);
-double entryValue(const plist::Value& entry);
+inline double entryValue(const plist::Object& entry) {
+  return entry.number().value_or(std::numeric_limits<double>::quiet_NaN());
+}
+inline double entryValue(const plist::Value& entry) {
+  return entry.number().value_or(std::numeric_limits<double>::quiet_NaN());
+}
 
 }  // namespace orvo::games
 

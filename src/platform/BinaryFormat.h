@@ -111,6 +111,16 @@ static_assert(kMaxSharedStringBytes + 2 <= kPayloadBudgetPerFileByte);
   for (unsigned i = width; i-- > 0; v >>= 8) p[i] = static_cast<std::uint8_t>(v);
 }
 
+// A big-endian number of 1 to 8 bytes, `shift` being 64 less 8 bits a byte, read as eight bytes
+// without a branch on its width: for references and offsets of a checked file, where the
+// offset table and the trailer always follow.
+[[gnu::always_inline]] inline std::uint64_t loadBigPadded(const std::uint8_t* p, unsigned shift) {
+  std::uint64_t v = 0;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  return v >> shift;
+}
+
 // The length of a string, data or container object: in the low bits of its marker or, from 15
 // on, in the integer that follows it. `p` is just past the marker and moves past the header;
 // false when that integer is malformed or runs past `end`.

@@ -32,7 +32,10 @@ class Writer {
   std::uint32_t slotOf(std::uint32_t ref) const {
     return (ref & Encoder::kNode) != 0 ? encoder_.nodes()[ref & ~Encoder::kNode].slot : ref;
   }
-  bool isContainer(std::uint32_t id) const { return isContainerMarker(*source_->objectAt(id)); }
+  // From the view's state word, which the validation left on every container it reached.
+  bool isContainer(std::uint32_t id) const {
+    return (source_->states_[id] & View::kTagMask) == View::kClosed;
+  }
   std::uint64_t entriesOf(std::uint32_t id, std::uint64_t length) const {
     return (*source_->objectAt(id) >> 4) == kDictKind ? 2 * length : length;
   }
@@ -188,18 +191,19 @@ Written Writer::copying() {
   const unsigned refSize = source_->refSize_;
   const auto oldTable = static_cast<std::uint64_t>(source_->table_ - source_->begin_);
   std::uint64_t objects = oldTable - kHeaderSize, nodeBytes = 0;
-  bool moved = false;  // any object of the source, when a node of another size replaced one
+  // The first object that moves: the one after a node of another size than the object whose
+  // place it took.
+  std::uint32_t firstMoved = n_;
   for (const auto& [slot, node] : placed_) {
     const std::uint64_t size = encoder_.size(encoder_.nodes()[node], refSize);
     const std::uint64_t replaced = slot < n_ ? endOf(slot) - source_->offsetOf(slot) : 0;
-    moved |= slot < n_ && size != replaced;
+    if (slot < n_ && size != replaced) firstMoved = std::min(firstMoved, slot + 1);
     objects += size - replaced;
     nodeBytes += size;
   }
   const unsigned offsetSize = std::max(source_->offsetSize_, widthFor(kHeaderSize + objects));
-  moved |= offsetSize != source_->offsetSize_;
-  // The offsets of the source's objects too when they moved, else only of those appended.
-  const std::uint32_t firstOurs = moved ? 0 : n_;
+  // The source's offset table serves up to there, unless offsets grew wider.
+  const std::uint32_t firstOurs = offsetSize == source_->offsetSize_ ? firstMoved : 0;
   Written out;
   out.owned_.resize(nodeBytes + std::size_t{total_ - firstOurs} * offsetSize + kTrailerSize);
   std::uint8_t* p = out.owned_.data();
@@ -219,8 +223,9 @@ Written Writer::copying() {
       const std::uint64_t from = source_->offsetOf(slot), to = endOf(runEnd - 1);
       const std::uint64_t at = out.size();
       out.add({source_->begin_ + from, static_cast<std::size_t>(to - from)});
-      for (; moved && slot < runEnd; ++slot) setOffset(slot, source_->offsetOf(slot) - from + at);
-      slot = runEnd;
+      for (slot = std::max(slot, std::min(firstOurs, runEnd)); slot < runEnd; ++slot) {
+        setOffset(slot, source_->offsetOf(slot) - from + at);
+      }
       continue;
     }
     setOffset(slot, out.size());
@@ -230,7 +235,7 @@ Written Writer::copying() {
     p = end;
     ++slot;
   }
-  if (!moved) out.add({source_->table_, std::size_t{n_} * offsetSize});
+  out.add({source_->table_, std::size_t{std::min(firstOurs, n_)} * offsetSize});
   std::uint8_t* const trailer = entryOf(total_);
   putTrailer(trailer, offsetSize, refSize, total_, slotOf(encoder_.root()), kHeaderSize + objects);
   out.add({ours, static_cast<std::size_t>(trailer + kTrailerSize - ours)});
@@ -238,24 +243,50 @@ Written Writer::copying() {
 }
 
 // Places that nothing fills are left out: every object is renumbered by its rank among those
-// kept, each scalar copied as it was and each container with its references renumbered.
+// kept, each container written with its references renumbered and each scalar copied as it was,
+// a run of them at a time where the source's objects lie one after the other.
 Written Writer::compacting() {
+  // Places taken by nodes count as kept, and those after the source's are all nodes.
+  const auto nextKept = [this](std::uint32_t slot) {
+    while (slot + 8 <= n_) {
+      std::uint64_t eight = 0;
+      std::memcpy(&eight, counts_.data() + slot, 8);
+      if (eight != 0) break;
+      slot += 8;
+    }
+    while (slot < n_ && counts_[slot] == 0) ++slot;
+    return slot;
+  };
   rank_.assign(total_, kFree);
   std::uint32_t count = 0;
-  std::size_t next = 0;
-  for (std::uint32_t slot = 0; slot < total_; ++slot) {
-    const bool node = next < placed_.size() && placed_[next].first == slot;
-    next += node;
-    if (node || counts_[slot] != 0) rank_[slot] = count++;
+  for (std::uint32_t slot = nextKept(0); slot < total_; slot = nextKept(slot + 1)) {
+    rank_[slot] = count++;
   }
+  std::size_t next = 0;
   const unsigned refSize = widthFor(count);
+  const bool tiled = source_ != nullptr && source_->canonical_;
+  // Where a run of scalars kept as they were, starting at `slot`, ends; the next node's place
+  // ends it too.
+  const auto runEnd = [&](std::uint32_t slot, std::uint32_t nextNode) {
+    std::uint32_t end = slot + 1;
+    while (tiled && end < std::min(nextNode, n_) && rank_[end] != kFree && !isContainer(end)) ++end;
+    return end;
+  };
+  const auto nextNode = [&] { return next < placed_.size() ? placed_[next].first : total_; };
   std::uint64_t objects = 0;
   next = 0;
-  for (std::uint32_t slot = 0; slot < total_; ++slot) {
-    if (next < placed_.size() && placed_[next].first == slot) {
+  for (std::uint32_t slot = 0; slot < total_;) {
+    if (slot == nextNode()) {
       objects += encoder_.size(encoder_.nodes()[placed_[next++].second], refSize);
-    } else if (rank_[slot] != kFree) {
-      objects += keptSize(slot, refSize);
+      ++slot;
+    } else if (rank_[slot] == kFree) {
+      slot = nextKept(slot);
+    } else if (isContainer(slot) || !tiled) {
+      objects += keptSize(slot++, refSize);
+    } else {
+      const std::uint32_t end = runEnd(slot, nextNode());
+      objects += endOf(end - 1) - source_->offsetOf(slot);
+      slot = end;
     }
   }
   const unsigned offsetSize = widthFor(kHeaderSize + objects);
@@ -265,16 +296,27 @@ Written Writer::compacting() {
   std::memcpy(out.data(), kMagic.data(), kHeaderSize);
   std::uint8_t* p = out.data() + kHeaderSize;
   std::uint8_t* const table = out.data() + kHeaderSize + objects;
+  const auto setOffset = [&](std::uint32_t slot, std::uint64_t offset) {
+    storeBig(table + std::size_t{rank_[slot]} * offsetSize, offset, offsetSize);
+  };
   const auto number = [this](std::uint32_t ref) { return rank_[slotOf(ref)]; };
   next = 0;
-  for (std::uint32_t slot = 0; slot < total_; ++slot) {
-    if (rank_[slot] == kFree) continue;
-    storeBig(table + std::size_t{rank_[slot]} * offsetSize,
-             static_cast<std::uint64_t>(p - out.data()), offsetSize);
-    if (next < placed_.size() && placed_[next].first == slot) {
+  for (std::uint32_t slot = 0; slot < total_;) {
+    const auto at = static_cast<std::uint64_t>(p - out.data());
+    if (slot == nextNode()) {
+      setOffset(slot++, at);
       p = encoder_.put(p, encoder_.nodes()[placed_[next++].second], refSize, number);
+    } else if (rank_[slot] == kFree) {
+      slot = nextKept(slot);
+    } else if (isContainer(slot) || !tiled) {
+      setOffset(slot, at);
+      p = putKept(p, slot++, refSize);
     } else {
-      p = putKept(p, slot, refSize);
+      const std::uint32_t end = runEnd(slot, nextNode());
+      const std::uint64_t from = source_->offsetOf(slot), to = endOf(end - 1);
+      std::memcpy(p, source_->begin_ + from, to - from);
+      p += to - from;
+      for (; slot < end; ++slot) setOffset(slot, source_->offsetOf(slot) - from + at);
     }
   }
   putTrailer(table + count * std::size_t{offsetSize}, offsetSize, refSize, count,

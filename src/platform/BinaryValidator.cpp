@@ -53,6 +53,8 @@ bool Validator::readTrailer() {
   v_.table_ = objectsEnd_;
   v_.offsetSize_ = offsetSize;
   v_.refSize_ = refSize;
+  v_.offsetShift_ = 64 - 8 * offsetSize;
+  v_.refShift_ = 64 - 8 * refSize;
   v_.objectCount_ = static_cast<std::uint32_t>(count);
   v_.top_ = static_cast<std::uint32_t>(top);
   bool inRange = true;

@@ -4,12 +4,6 @@
 
 namespace orvo::plist {
 
-std::size_t ListEdit::size() const {
-  const std::size_t stored = stored_.size();
-  const auto dropped = static_cast<std::size_t>(std::count(dropped_.begin(), dropped_.end(), true));
-  return stored - dropped + appended_.size();
-}
-
 DictionaryEdit::DictionaryEdit(DictionaryEdit&&) noexcept = default;
 DictionaryEdit& DictionaryEdit::operator=(DictionaryEdit&&) noexcept = default;
 DictionaryEdit::~DictionaryEdit() = default;

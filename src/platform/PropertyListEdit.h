@@ -39,15 +39,16 @@ class ListEdit {
   template <typename Visit>
   void forEach(Visit visit) const;
 
-  std::size_t size() const;
+  std::size_t size() const { return stored_.size() - droppedCount_ + appended_.size(); }
   bool keeps(std::size_t storedPosition) const {
-    return dropped_.empty() || !dropped_[storedPosition];
+    return dropped_.empty() || dropped_[storedPosition] == 0;
   }
   const std::vector<Value>& appended() const { return appended_; }
 
  private:
   Object stored_;
-  std::vector<bool> dropped_;  // per stored element; empty while none is dropped
+  std::vector<std::uint8_t> dropped_;  // per stored element; empty while none is dropped
+  std::size_t droppedCount_ = 0;
   std::vector<Value> appended_;
 };
 
@@ -117,21 +118,24 @@ std::optional<Written> writeBinaryPropertyList(const View* source, const Diction
 
 template <typename Keep>
 void ListEdit::keepIf(Keep keep) {
-  const std::size_t stored = stored_.size();
-  for (std::size_t i = 0; i < stored; ++i) {
-    if (keeps(i) && !keep(stored_.element(i))) {
-      if (dropped_.empty()) dropped_.assign(stored, false);
-      dropped_[i] = true;
+  const Object::Elements stored = stored_.elements();
+  std::size_t i = 0;
+  for (const Object element : stored) {
+    if (keeps(i) && !keep(element)) {
+      if (dropped_.empty()) dropped_.assign(stored.size(), 0);
+      dropped_[i] = 1;
+      ++droppedCount_;
     }
+    ++i;
   }
   std::erase_if(appended_, [&keep](const Value& value) { return !keep(value); });
 }
 
 template <typename Visit>
 void ListEdit::forEach(Visit visit) const {
-  const std::size_t stored = stored_.size();
-  for (std::size_t i = 0; i < stored; ++i) {
-    if (keeps(i)) visit(stored_.element(i));
+  std::size_t i = 0;
+  for (const Object element : stored_.elements()) {
+    if (keeps(i++)) visit(element);
   }
   for (const Value& value : appended_) visit(value);
 }

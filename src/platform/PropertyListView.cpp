@@ -61,31 +61,6 @@ std::optional<std::size_t> View::positionOf(std::uint32_t dict, std::string_view
   return std::nullopt;
 }
 
-std::optional<Kind> Object::kind() const {
-  if (view_ == nullptr) return std::nullopt;
-  switch (*view_->objectAt(id_) >> 4) {
-    case 0x0:
-      return Kind::kBool;
-    case 0x1:
-      return Kind::kInteger;
-    case 0x2:
-      return Kind::kReal;
-    case 0x3:
-      return Kind::kDate;
-    case kDataKind:
-      return Kind::kData;
-    case kAsciiKind:
-    case kUtf16Kind:
-      return Kind::kString;
-    case 0x8:
-      return Kind::kUid;
-    case kArrayKind:
-      return Kind::kArray;
-    default:
-      return Kind::kDictionary;
-  }
-}
-
 const std::uint8_t* Object::marker() const {
   return view_ == nullptr ? nullptr : view_->objectAt(id_);
 }
@@ -96,11 +71,10 @@ std::optional<Contents> Object::references(std::uint8_t kind) const {
   return view_->contents(id_);
 }
 
-std::optional<double> Object::number() const {
+std::optional<double> Object::numberOtherThanReal64() const {
   const std::uint8_t* p = marker();
   if (p == nullptr) return std::nullopt;
   if ((*p >> 4) == 0x1) return integer()->toDouble();
-  if (*p == kReal64) return std::bit_cast<double>(loadBig(p + 1, 8));
   if (*p == kReal32) {
     return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(loadBig(p + 1, 4))));
   }

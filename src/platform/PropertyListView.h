@@ -9,6 +9,7 @@
 #ifndef ORVO_PLATFORM_PROPERTYLISTVIEW_H_
 #define ORVO_PLATFORM_PROPERTYLISTVIEW_H_
 
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -67,8 +68,11 @@ class Object {
   // Entries of an array or a dictionary; 0 for anything else.
   std::size_t size() const;
   Object element(std::size_t i) const;  // arrays
-  Object last() const;                  // arrays: the last element
-  Object key(std::size_t i) const;      // dictionaries, in their stored order
+  // The elements of an array in order (none for anything else), its header read once.
+  class Elements;
+  Elements elements() const;
+  Object last() const;              // arrays: the last element
+  Object key(std::size_t i) const;  // dictionaries, in their stored order
   Object value(std::size_t i) const;
   // Where `key` stands among a dictionary's entries, and the value there.
   std::optional<std::size_t> position(std::string_view key) const;
@@ -85,7 +89,10 @@ class Object {
 
  private:
   friend class View;
+  template <typename Visitor>
+  friend bool walk(const Object& value, Visitor& visitor);
   Object(const View* view, std::uint32_t id) : view_(view), id_(id) {}
+  std::optional<double> numberOtherThanReal64() const;
   // The marker, which tells the kind; null for no value.
   const std::uint8_t* marker() const;
   // References of a container whose marker has the high half `kind`; none for anything else.
@@ -116,6 +123,8 @@ class View {
 
  private:
   friend class Object;
+  template <typename Visitor>
+  friend bool walk(const Object& value, Visitor& visitor);
   friend class Validator;
   friend class Encoder;
   friend class Writer;
@@ -136,7 +145,7 @@ class View {
 
   View() = default;
   std::uint64_t offsetOf(std::uint32_t id) const {
-    return binary::loadBig(table_ + std::size_t{id} * offsetSize_, offsetSize_);
+    return binary::loadBigPadded(table_ + std::size_t{id} * offsetSize_, offsetShift_);
   }
   const std::uint8_t* objectAt(std::uint32_t id) const { return begin_ + offsetOf(id); }
   Contents contents(std::uint32_t id) const {
@@ -147,7 +156,7 @@ class View {
     return {p, length};
   }
   std::uint64_t refAt(const std::uint8_t* refs, std::size_t i) const {
-    return binary::loadBig(refs + i * refSize_, refSize_);
+    return binary::loadBigPadded(refs + i * refSize_, refShift_);
   }
   const Container& containerOf(std::uint32_t id) const {
     return containers_[states_[id] & ~kTagMask];
@@ -165,6 +174,8 @@ class View {
   std::uint32_t top_ = 0;
   unsigned offsetSize_ = 0;
   unsigned refSize_ = 0;
+  unsigned offsetShift_ = 0;  // 64 less the bits of an offset, for loadBigPadded
+  unsigned refShift_ = 0;
 
   // Per object: 0 until validated; then, for strings and data, their payload, and for
   // containers, their entry in containers_ (the top bits tell which).
@@ -185,12 +196,73 @@ class View {
   bool canonical_ = false;
 };
 
+// The kind of each high half of a marker; those no checked object has map to anything.
+inline std::optional<Kind> Object::kind() const {
+  static constexpr Kind kKinds[16] = {Kind::kBool,  Kind::kInteger,    Kind::kReal,   Kind::kDate,
+                                      Kind::kData,  Kind::kString,     Kind::kString, Kind::kData,
+                                      Kind::kUid,   Kind::kArray,      Kind::kArray,  Kind::kArray,
+                                      Kind::kArray, Kind::kDictionary, Kind::kArray,  Kind::kArray};
+  if (view_ == nullptr) return std::nullopt;
+  return kKinds[*view_->objectAt(id_) >> 4];
+}
+
+// Reals are most of what a registry holds: read in place.
+inline std::optional<double> Object::number() const {
+  if (view_ != nullptr) {
+    const std::uint8_t* p = view_->objectAt(id_);
+    if (*p == binary::kReal64) return std::bit_cast<double>(binary::loadBig(p + 1, 8));
+  }
+  return numberOtherThanReal64();
+}
+
+class Object::Elements {
+ public:
+  class Iterator {
+   public:
+    Object operator*() const {
+      return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs_, i_)));
+    }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) { return a.i_ == b.i_; }
+
+   private:
+    friend class Elements;
+    Iterator(const View* view, const std::uint8_t* refs, std::size_t i)
+        : view_(view), refs_(refs), i_(i) {}
+    const View* view_;
+    const std::uint8_t* refs_;
+    std::size_t i_;
+  };
+  Iterator begin() const { return {view_, refs_, 0}; }
+  Iterator end() const { return {view_, refs_, count_}; }
+  std::size_t size() const { return count_; }
+
+ private:
+  friend class Object;
+  Elements(const View* view, const std::uint8_t* refs, std::size_t count)
+      : view_(view), refs_(refs), count_(count) {}
+  const View* view_;
+  const std::uint8_t* refs_;
+  std::size_t count_;
+};
+
+inline Object::Elements Object::elements() const {
+  if (view_ == nullptr || (*view_->objectAt(id_) >> 4) != binary::kArrayKind)
+    return {view_, nullptr, 0};
+  const Contents refs = view_->contents(id_);
+  return {view_, refs.at, static_cast<std::size_t>(refs.length)};
+}
+
 // Visits `value` and all it holds, depth first, with a stack of its own: a file may nest as
 // deep as the reader allows. The visitor's members get each value with its depth (0 for
-// `value`): scalar(Object, depth) for a value that holds none; open(Object, depth) and
-// close(Object, depth) around a container's entries; entry(container, i, depth) before entry i
-// and after(container, i, depth) once it is visited. Any of them returning false ends the walk,
-// which then returns false.
+// `value`): scalar(Object, depth) for a value that holds none; open(container, depth) and
+// close(container, depth) around a container's entries; entry(container, i, key, depth)
+// before entry i (with its key in a dictionary, else no value) and after(container, last,
+// depth) once it is visited. Any of them returning false ends the walk, which then returns
+// false.
 template <typename Visitor>
 bool walk(const Object& value, Visitor& visitor) {
   const auto isContainer = [](const Object& o) {
@@ -199,30 +271,41 @@ bool walk(const Object& value, Visitor& visitor) {
   if (!isContainer(value)) return visitor.scalar(value, 0);
   struct Frame {
     Object container;
+    Contents refs;  // read once
+    bool dict;
     std::size_t next;
   };
-  std::vector<Frame> frames{{value, 0}};
+  const View* view = value.view_;
+  const auto frameOf = [view](const Object& container) {
+    return Frame{container, view->contents(container.id_), container.is(Kind::kDictionary), 0};
+  };
+  std::vector<Frame> frames{frameOf(value)};
   if (!visitor.open(value, 0)) return false;
   while (!frames.empty()) {
-    const Object container = frames.back().container;
+    const Frame frame = frames.back();
     const int depth = static_cast<int>(frames.size()) - 1;
     const std::size_t i = frames.back().next++;
-    if (i == container.size()) {
+    if (i == frame.refs.length) {
       frames.pop_back();
-      if (!visitor.close(container, depth)) return false;
+      if (!visitor.close(frame.container, depth)) return false;
       if (!frames.empty() &&
-          !visitor.after(frames.back().container, frames.back().next - 1, depth - 1)) {
+          !visitor.after(frames.back().container, frames.back().next == frames.back().refs.length,
+                         depth - 1)) {
         return false;
       }
       continue;
     }
-    if (!visitor.entry(container, i, depth)) return false;
-    const Object child =
-        container.is(Kind::kDictionary) ? container.value(i) : container.element(i);
+    const auto at = [&](std::size_t k) {
+      return Object(view, static_cast<std::uint32_t>(view->refAt(frame.refs.at, k)));
+    };
+    const Object key = frame.dict ? at(i) : Object();
+    if (!visitor.entry(frame.container, i, key, depth)) return false;
+    const Object child = frame.dict ? at(frame.refs.length + i) : at(i);
     if (isContainer(child)) {
       if (!visitor.open(child, depth + 1)) return false;
-      frames.push_back({child, 0});
-    } else if (!visitor.scalar(child, depth + 1) || !visitor.after(container, i, depth)) {
+      frames.push_back(frameOf(child));
+    } else if (!visitor.scalar(child, depth + 1) ||
+               !visitor.after(frame.container, i + 1 == frame.refs.length, depth)) {
       return false;
     }
   }

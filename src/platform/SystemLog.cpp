@@ -127,19 +127,19 @@ struct Describer {
     out += container.is(plist::Kind::kArray) ? "(\n" : "{\n";
     return true;
   }
-  bool entry(const plist::Object& container, std::size_t i, int depth) {
+  bool entry(const plist::Object&, std::size_t, const plist::Object& key, int depth) {
     appendIndent(out, base + depth + 1);
-    if (container.is(plist::Kind::kDictionary)) {
+    if (key) {
       std::string scratch;
-      out.append(*container.key(i).text(scratch)).append(" = ");
+      out.append(*key.text(scratch)).append(" = ");
     }
     return true;
   }
-  bool after(const plist::Object& container, std::size_t i, int) {
+  bool after(const plist::Object& container, bool last, int) {
     if (container.is(plist::Kind::kDictionary)) {
       out += ";\n";
     } else {
-      out += i + 1 < container.size() ? ",\n" : "\n";
+      out += last ? "\n" : ",\n";
     }
     return true;
   }
@@ -188,20 +188,28 @@ std::string describeBool(bool value) { return value ? "1" : "0"; }
 
 void appendDescription(std::string& out, const plist::Object& value) { describeAt(out, value, 0); }
 
-// New values are rendered as they will read once written.
 void appendDescription(std::string& out, const plist::ListEdit& list) {
+  const auto describeElement = [&out](const auto& element) {
+    if constexpr (std::is_same_v<std::decay_t<decltype(element)>, plist::Object>) {
+      // Reals, what such lists hold, without a walk.
+      if (element.is(plist::Kind::kReal)) {
+        appendNumber(out, *element.number());
+      } else {
+        describeAt(out, element, 1);
+      }
+    } else if (const double* real = element.template as<double>()) {
+      appendNumber(out, *real);
+    } else if (const auto bytes = plist::writeBinaryPropertyList(element)) {
+      // Any other new value is rendered as it will read once written.
+      const std::optional<plist::View> view = plist::View::read(*bytes);
+      if (view) describeAt(out, view->root(), 1);
+    }
+  };
   out += "(\n";
   std::size_t left = list.size();
   list.forEach([&](const auto& element) {
     appendIndent(out, 1);
-    if constexpr (std::is_same_v<std::decay_t<decltype(element)>, plist::Object>) {
-      describeAt(out, element, 1);
-    } else if (const std::optional<double> number = element.number()) {
-      appendNumber(out, *number);
-    } else if (const auto bytes = plist::writeBinaryPropertyList(element)) {
-      const std::optional<plist::View> view = plist::View::read(*bytes);
-      if (view) describeAt(out, view->root(), 1);
-    }
+    describeElement(element);
     out += --left > 0 ? ",\n" : "\n";
   });
   out += ')';
