@@ -132,15 +132,35 @@ std::uint32_t Encoder::addValue(const Value& value, std::uint32_t replaces) {
 
 std::uint32_t Encoder::addChange(const DictionaryEdit::Change& change, std::uint32_t replaces) {
   if (const Value* value = std::get_if<Value>(&change)) return addValue(*value, replaces);
+  std::uint32_t ref = 0;
   if (const ListEdit* list = std::get_if<ListEdit>(&change)) {
     const auto count = static_cast<std::uint32_t>(list->size());
-    return addNode(list, Form::kArray, headerBytes(count), count, replaces);
+    ref = addNode(list, Form::kArray, headerBytes(count), count, replaces);
+  } else {
+    ref = addDictionaryEdit(*std::get<std::unique_ptr<DictionaryEdit>>(change), replaces);
   }
-  const DictionaryEdit& edit = *std::get<std::unique_ptr<DictionaryEdit>>(change);
+  if (!failed_ && replaces != kNone && replaces == storedId(change)) {
+    nodes_[ref & ~kNode].takesOver = replaces;
+  }
+  return ref;
+}
+
+std::uint32_t Encoder::addDictionaryEdit(const DictionaryEdit& edit, std::uint32_t replaces) {
   std::uint32_t added = 0;
   for (const auto& entry : edit.entries()) added += !entry.position;
   const auto count = static_cast<std::uint32_t>(edit.stored().size() + added);
   return addNode(&edit, Form::kDictionary, headerBytes(count), count, replaces);
+}
+
+// The stored container an edit is made of; kNone for a new value.
+std::uint32_t Encoder::storedId(const DictionaryEdit::Change& change) {
+  Object stored;
+  if (const ListEdit* list = std::get_if<ListEdit>(&change)) {
+    stored = list->stored();
+  } else if (const auto* edit = std::get_if<std::unique_ptr<DictionaryEdit>>(&change)) {
+    stored = (*edit)->stored();
+  }
+  return stored ? stored.id() : kNone;
 }
 
 // Every use of a new string or data counts its bytes towards the payload budget, as a reader
@@ -282,11 +302,9 @@ bool Encoder::collect(const Value& root) {
 }
 
 bool Encoder::collect(const DictionaryEdit& root) {
-  std::uint32_t added = 0;
-  for (const auto& entry : root.entries()) added += !entry.position;
-  const auto count = static_cast<std::uint32_t>(root.stored().size() + added);
-  root_ = addNode(&root, Form::kDictionary, headerBytes(count), count,
-                  root.stored() ? root.stored().id() : kNone);
+  const std::uint32_t stored = root.stored() ? root.stored().id() : kNone;
+  root_ = addDictionaryEdit(root, stored);
+  if (!failed_) nodes_[root_ & ~kNode].takesOver = stored;
   failed_ = failed_ || !openDictionaryEdit(root, root_ & ~kNode);
   return run();
 }

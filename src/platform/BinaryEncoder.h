@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -43,6 +44,10 @@ class Encoder {
     std::uint32_t replaces;  // the source object whose place it takes, or kNone
     std::uint32_t slot = 0;  // its number in the new file, as the writer places it
     Form form;
+    // Edits of a stored container in its own place: that container, whose references it
+    // carries over but for those it drops (a dictionary's changed values, a list's dropped
+    // elements); else kNone.
+    std::uint32_t takesOver = kNone;
   };
 
   // `source` is the view that edits refer to; none for a tree.
@@ -87,6 +92,8 @@ class Encoder {
   std::uint32_t addString(const std::string& text);
   std::uint32_t addValue(const Value& value, std::uint32_t replaces = kNone);
   std::uint32_t addChange(const DictionaryEdit::Change& change, std::uint32_t replaces);
+  std::uint32_t addDictionaryEdit(const DictionaryEdit& edit, std::uint32_t replaces);
+  static std::uint32_t storedId(const DictionaryEdit::Change& change);
   bool openValue(const Value& value, std::uint32_t node);
   bool openDictionaryEdit(const DictionaryEdit& edit, std::uint32_t node);
   bool openListEdit(const ListEdit& list, std::uint32_t node, bool moved);
@@ -116,10 +123,22 @@ std::uint8_t* Encoder::put(std::uint8_t* p, const Node& node, unsigned refSize,
   const bool dict = node.form == Form::kDictionary;
   p = binary::putHeader(p, dict ? binary::kDict : binary::kArray, node.count);
   const std::uint32_t* ref = refs_.data() + node.refBegin;
-  for (std::size_t i = (dict ? 2 : 1) * std::size_t{node.count}; i > 0; --i, p += refSize) {
-    binary::storeBig(p, number(*ref++), refSize);
+  const std::size_t refs = (dict ? 2 : 1) * std::size_t{node.count};
+  // In a loop made for the width: a list may hold a long log.
+  const auto putAll = [&](auto width) {
+    for (std::size_t i = 0; i < refs; ++i) binary::storeBig(p + i * width, number(ref[i]), width);
+    return p + refs * width;
+  };
+  switch (refSize) {
+    case 1:
+      return putAll(std::integral_constant<unsigned, 1>());
+    case 2:
+      return putAll(std::integral_constant<unsigned, 2>());
+    case 4:
+      return putAll(std::integral_constant<unsigned, 4>());
+    default:
+      return putAll(refSize);
   }
-  return p;
 }
 
 }  // namespace orvo::plist

@@ -5,9 +5,11 @@
 // places, every object is renumbered, which also happens when the references must grow wider.
 // A file is never written that the reader would refuse.
 #include <algorithm>
+#include <type_traits>
 
 #include "platform/BinaryEncoder.h"
 #include "platform/BinaryFormat.h"
+#include "platform/PropertyListEdit.h"
 
 namespace orvo::plist {
 
@@ -24,7 +26,9 @@ class Writer {
   static constexpr std::uint32_t kFree = ~std::uint32_t{0};
 
   void countReferences();
+  void holdOwn(const Node& node);
   void release(std::uint32_t id, std::vector<std::uint32_t>& dead);
+  void releaseHeld(std::uint32_t id, const Node* edit, std::vector<std::uint32_t>& dead);
   void place();
   Written copying();
   Written compacting();
@@ -45,6 +49,8 @@ class Writer {
   }
   std::uint64_t keptSize(std::uint32_t id, unsigned refSize) const;
   std::uint8_t* putKept(std::uint8_t* p, std::uint32_t id, unsigned refSize) const;
+  void moveOffsets(std::uint32_t first, std::uint32_t end, unsigned width, std::uint64_t by,
+                   std::uint8_t* to) const;
   static std::uint8_t* putTrailer(std::uint8_t* p, unsigned offsetSize, unsigned refSize,
                                   std::uint64_t count, std::uint64_t top, std::uint64_t table);
 
@@ -58,30 +64,71 @@ class Writer {
   bool freePlaces_ = false;
 };
 
-// References to each source object once the new file is written: those of the new containers
-// added, then the trailer's moved from the old top object to the new one; an object left with
-// none is released, and so is all that it alone held.
+// References to each source object once the new file is written. Each new container adds
+// those it holds, and the trailer's moves from the old top object to the new one; an object
+// left with none is released, and so is all that it alone held. An edit that takes over a
+// stored container holds its references on that container's count while the container lives,
+// so that an edit of one value in a long list or a large registry costs no count of the others:
+// when the container dies it releases only what the edit dropped, and when it lives on the
+// edit adds its own.
 void Writer::countReferences() {
   counts_ = source_->references_;
-  const std::vector<std::uint32_t>& refs = encoder_.refs();
-  for (const Node& node : encoder_.nodes()) {
-    if (node.form < Encoder::Form::kArray) continue;
-    const std::size_t entries =
-        (node.form == Encoder::Form::kDictionary ? 2 : 1) * std::size_t{node.count};
-    for (std::size_t i = node.refBegin; i < node.refBegin + entries; ++i) {
-      if ((refs[i] & Encoder::kNode) == 0 && counts_[refs[i]] < 255) ++counts_[refs[i]];
-    }
+  const std::vector<Node>& nodes = encoder_.nodes();
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> claims;  // (stored container, node)
+  for (std::uint32_t i = 0; i < nodes.size(); ++i) {
+    if (nodes[i].takesOver != Encoder::kNone) claims.emplace_back(nodes[i].takesOver, i);
+  }
+  std::sort(claims.begin(), claims.end());
+  // A container edited in two places is taken over by one edit; the other holds its own.
+  for (std::size_t c = 1; c < claims.size(); ++c) {
+    if (claims[c].first == claims[c - 1].first) holdOwn(nodes[claims[c].second]);
+  }
+  claims.erase(std::unique(claims.begin(), claims.end(),
+                           [](const auto& a, const auto& b) { return a.first == b.first; }),
+               claims.end());
+  for (const Node& node : nodes) {
+    if (node.form >= Encoder::Form::kArray && node.takesOver == Encoder::kNone) holdOwn(node);
   }
   std::vector<std::uint32_t> dead;
   release(source_->top_, dead);
   while (!dead.empty()) {
     const std::uint32_t id = dead.back();
     dead.pop_back();
-    const Contents held = source_->contents(id);
-    const std::uint64_t entries = entriesOf(id, held.length);
-    for (std::uint64_t i = 0; i < entries; ++i) {
-      release(static_cast<std::uint32_t>(source_->refAt(held.at, i)), dead);
-    }
+    const auto claim = std::lower_bound(claims.begin(), claims.end(),
+                                        std::pair<std::uint32_t, std::uint32_t>(id, 0));
+    releaseHeld(id, claim != claims.end() && claim->first == id ? &nodes[claim->second] : nullptr,
+                dead);
+  }
+  for (const auto& [stored, node] : claims) {
+    if (counts_[stored] != 0) holdOwn(nodes[node]);
+  }
+}
+
+// The node's references to source objects, counted.
+void Writer::holdOwn(const Node& node) {
+  const std::vector<std::uint32_t>& refs = encoder_.refs();
+  const std::size_t entries =
+      (node.form == Encoder::Form::kDictionary ? 2 : 1) * std::size_t{node.count};
+  for (std::size_t i = node.refBegin; i < node.refBegin + entries; ++i) {
+    if ((refs[i] & Encoder::kNode) == 0 && counts_[refs[i]] < 255) ++counts_[refs[i]];
+  }
+}
+
+// What a dead container held is released; with an edit that took it over, only what the edit
+// dropped: a dictionary's values that it changed, a list's elements that it left out.
+void Writer::releaseHeld(std::uint32_t id, const Node* edit, std::vector<std::uint32_t>& dead) {
+  const Contents held = source_->contents(id);
+  const bool dict = (*source_->objectAt(id) >> 4) == kDictKind;
+  const std::uint64_t first = edit != nullptr && dict ? held.length : 0;
+  const std::uint64_t end = dict ? 2 * held.length : held.length;
+  const std::uint32_t* changed =
+      edit != nullptr ? encoder_.refs().data() + edit->refBegin + edit->count : nullptr;
+  const auto* list =
+      edit != nullptr && !dict ? static_cast<const ListEdit*>(edit->source) : nullptr;
+  for (std::uint64_t i = first; i < end; ++i) {
+    const bool dropped = edit == nullptr || (dict ? (changed[i - first] & Encoder::kNode) != 0
+                                                  : !list->keeps(static_cast<std::size_t>(i)));
+    if (dropped) release(static_cast<std::uint32_t>(source_->refAt(held.at, i)), dead);
   }
 }
 
@@ -223,8 +270,10 @@ Written Writer::copying() {
       const std::uint64_t from = source_->offsetOf(slot), to = endOf(runEnd - 1);
       const std::uint64_t at = out.size();
       out.add({source_->begin_ + from, static_cast<std::size_t>(to - from)});
-      for (slot = std::max(slot, std::min(firstOurs, runEnd)); slot < runEnd; ++slot) {
-        setOffset(slot, source_->offsetOf(slot) - from + at);
+      slot = std::max(slot, std::min(firstOurs, runEnd));
+      if (slot < runEnd) {
+        moveOffsets(slot, runEnd, offsetSize, at - from, entryOf(slot));
+        slot = runEnd;
       }
       continue;
     }
@@ -240,6 +289,28 @@ Written Writer::copying() {
   putTrailer(trailer, offsetSize, refSize, total_, slotOf(encoder_.root()), kHeaderSize + objects);
   out.add({ours, static_cast<std::size_t>(trailer + kTrailerSize - ours)});
   return out;
+}
+
+// The offsets of the source's objects `first` to `end`, moved by `by`, in our table at `to`; in
+// a loop made for the width when it did not change, as an append early in a file moves them all.
+void Writer::moveOffsets(std::uint32_t first, std::uint32_t end, unsigned width, std::uint64_t by,
+                         std::uint8_t* to) const {
+  const std::uint8_t* from = source_->table_ + std::size_t{first} * source_->offsetSize_;
+  const std::size_t count = end - first;
+  const auto moveAll = [&](auto w) {
+    for (std::size_t i = 0; i < count; ++i) storeBig(to + i * w, loadBig(from + i * w, w) + by, w);
+  };
+  if (width != source_->offsetSize_) {
+    for (std::uint32_t slot = first; slot < end; ++slot, to += width) {
+      storeBig(to, source_->offsetOf(slot) + by, width);
+    }
+  } else if (width == 2) {
+    moveAll(std::integral_constant<unsigned, 2>());
+  } else if (width == 4) {
+    moveAll(std::integral_constant<unsigned, 4>());
+  } else {
+    moveAll(width);
+  }
 }
 
 // Places that nothing fills are left out: every object is renumbered by its rank among those
@@ -316,7 +387,9 @@ Written Writer::compacting() {
       const std::uint64_t from = source_->offsetOf(slot), to = endOf(end - 1);
       std::memcpy(p, source_->begin_ + from, to - from);
       p += to - from;
-      for (; slot < end; ++slot) setOffset(slot, source_->offsetOf(slot) - from + at);
+      // Kept places rank one after another.
+      moveOffsets(slot, end, offsetSize, at - from, table + std::size_t{rank_[slot]} * offsetSize);
+      slot = end;
     }
   }
   putTrailer(table + count * std::size_t{offsetSize}, offsetSize, refSize, count,
