@@ -3,6 +3,7 @@
 // interstitial times of every game of the group.
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "DataManager.h"
@@ -62,7 +63,7 @@ void pruneAll(Registry& registry, std::string_view caller, plist::ListEdit& call
     if (!record.is(plist::Kind::kDictionary)) continue;
     std::optional<plist::ListEdit> list;
     if (key == caller) {
-      list = std::move(callerList);
+      list = std::exchange(callerList, plist::ListEdit());  // a registry holds each key once
     } else if (const std::optional<plist::Object> stored = interstitials(record)) {
       list = *stored ? plist::ListEdit(*stored) : plist::ListEdit();
     } else {

@@ -70,8 +70,9 @@ class Encoder {
   // Bytes of a node when references take `refSize` bytes.
   std::uint64_t size(const Node& node, unsigned refSize) const {
     const bool dict = node.form == Form::kDictionary;
-    return node.form < Form::kArray ? node.bytes
-                                    : node.bytes + (dict ? 2 : 1) * node.count * refSize;
+    return node.form < Form::kArray
+               ? node.bytes
+               : node.bytes + std::uint64_t{dict ? 2u : 1u} * node.count * refSize;
   }
   // Writes a node at `p`, its references numbered by number(ref); returns where it ends.
   template <typename Number>

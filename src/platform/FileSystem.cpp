@@ -25,7 +25,6 @@ namespace orvo::fs {
 using calls::Descriptor;
 using calls::openFile;
 using calls::sys;
-using calls::sysOnce;
 
 namespace {
 
@@ -35,7 +34,7 @@ bool occupyWithNull(int fd) {
   // No O_CLOEXEC: it stands where a standard descriptor stood.
   const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);  // NOLINT(android-cloexec-open)
   if (null < 0) return false;
-  int placed;
+  int placed = -1;
   while ((placed = ::dup2(null, fd)) < 0 && (errno == EINTR || errno == EBUSY)) {
   }
   if (null > STDERR_FILENO) ::close(null);  // one at 0 to 2 is as good a stand-in
@@ -139,7 +138,8 @@ bool writeTemporary(const FileName& temp, Pieces bytes, std::optional<mode_t> pe
 // Whether a hard link was refused where writing the file would be allowed: protected hard
 // links (a file of another owner), a file system without them, a file with too many.
 bool linkRefused(int error) {
-  return error == EPERM || error == EMLINK || error == ENOTSUP || error == EOPNOTSUPP;
+  // ENOTSUP is EOPNOTSUPP on Linux.
+  return error == EPERM || error == EMLINK || error == ENOTSUP;
 }
 
 enum class Linked { kDone, kRefused, kFailed };
