@@ -1,6 +1,6 @@
 """Runs call_probe on registries of three sizes under callgrind and massif and prints, for each
-call, instructions per stored value, the peak heap (the process's, which is the call's: the call
-before it reads no suite) against the file's size, and the page faults of the call in a fresh
+call, instructions per stored value, its peak heap (the process's, less what the same process
+holds when no suite exists) against the file's size, and the page faults of the call in a fresh
 process, where every page it touches is new, against the file's pages."""
 import os
 import plistlib
@@ -31,6 +31,12 @@ def run(command, env):
 
 print(f"{'call':22} {'shape':8} {'file KB':>8} {'instr/value':>11} {'heap KB':>8} {'heap/file':>9} "
       f"{'faults':>6} {'faults/pages':>12}")
+with tempfile.TemporaryDirectory(dir="/dev/shm") as home:
+    out = os.path.join(home, "out")
+    run(["valgrind", "--tool=massif", f"--massif-out-file={out}", probe, "GetRefCode"],
+        dict(os.environ, XDG_DATA_HOME=home))
+    baseline = max(int(b) for b in re.findall(r"mem_heap_B=(\d+)", open(out).read()))
+
 for games, entries in SHAPES:
     with tempfile.TemporaryDirectory(dir="/dev/shm") as home:
         folder = os.path.join(home, "app-groups", group, "Library", "Preferences")
@@ -47,7 +53,7 @@ for games, entries in SHAPES:
                  f"--callgrind-out-file={out}"] + args, env)
             instructions = int(re.search(r"^totals: (\d+)", open(out).read(), re.M).group(1))
             run(["valgrind", "--tool=massif", f"--massif-out-file={out}"] + args, env)
-            heap = max(int(b) for b in re.findall(r"mem_heap_B=(\d+)", open(out).read()))
+            heap = max(int(b) for b in re.findall(r"mem_heap_B=(\d+)", open(out).read())) - baseline
             faults = int(re.search(r"page faults: (\d+)", run(args, env)).group(1))
             print(f"{call:22} {games}x{entries:<6} {size / 1024:8.0f} "
                   f"{instructions / (games * entries):11.0f} {heap / 1024:8.0f} {heap / size:9.2f} "
