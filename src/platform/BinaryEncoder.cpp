@@ -52,20 +52,20 @@ std::uint8_t* putUtf8AsUtf16(std::uint8_t* p, std::string_view text) {
 
 }  // namespace
 
-std::uint32_t Encoder::addNode(const void* source, Form form, std::uint64_t bytes,
+std::uint32_t Encoder::addNode(const void* source, Kind kind, std::uint64_t bytes,
                                std::uint32_t count, std::uint32_t replaces) {
   if (nodes_.size() >= kNode - 1) {
     failed_ = true;
     return kNone;
   }
   std::uint32_t refBegin = 0;
-  if (form >= Form::kArray) {
-    const std::size_t slots = (form == Form::kDictionary ? 2 : 1) * std::size_t{count};
+  if (kind >= Kind::kArray) {
+    const std::size_t slots = (kind == Kind::kDictionary ? 2 : 1) * std::size_t{count};
     refBegin = static_cast<std::uint32_t>(refs_.size());
     refs_.resize(refs_.size() + slots);
     addedValues_ += slots;
   }
-  nodes_.push_back({source, bytes, refBegin, count, replaces, 0, form});
+  nodes_.push_back({source, bytes, refBegin, count, replaces, 0, kind});
   return kNode | static_cast<std::uint32_t>(nodes_.size() - 1);
 }
 
@@ -80,14 +80,15 @@ std::uint32_t Encoder::addString(const std::string& text) {
   for (const char c : text) any |= static_cast<std::uint8_t>(c);
   std::uint32_t ref = 0;
   if (any < 0x80) {
-    ref = addNode(&text, Form::kAscii, headerBytes(text.size()) + text.size());
+    ref = addNode(&text, Kind::kString, headerBytes(text.size()) + text.size());
   } else {
     if (!isValidUtf8(text)) {
       failed_ = true;
       return kNone;
     }
     const std::uint64_t units = utf16Units(text);
-    ref = addNode(&text, Form::kUtf16, headerBytes(units) + 2 * units);
+    ref = addNode(&text, Kind::kString, headerBytes(units) + 2 * units);
+    nodes_.back().wide = true;
   }
   if (shared) strings_.emplace(text, ref);
   return ref;
@@ -98,34 +99,34 @@ std::uint32_t Encoder::addValue(const Value& value, std::uint32_t replaces) {
     case 0:
       return addString(*value.as<std::string>());
     case 1:
-      return addNode(&value, Form::kReal, 9, 0, replaces);
+      return addNode(&value, Kind::kReal, 9, 0, replaces);
     case 2: {
       const Integer i = *value.as<Integer>();
       const std::uint64_t bytes = i.beyondInt64()    ? 17
                                   : i.asSigned() < 0 ? 9
                                                      : 1 + widthFor(i.bits());
-      return addNode(&value, Form::kInteger, bytes, 0, replaces);
+      return addNode(&value, Kind::kInteger, bytes, 0, replaces);
     }
     case 3: {
       std::uint32_t& shared = bools_[*value.as<bool>() ? 1 : 0];
-      if (shared == kNone) shared = addNode(&value, Form::kBool, 1, 0, replaces);
+      if (shared == kNone) shared = addNode(&value, Kind::kBool, 1, 0, replaces);
       return shared;
     }
     case 4:
-      return addNode(&value, Form::kDate, 9, 0, replaces);
+      return addNode(&value, Kind::kDate, 9, 0, replaces);
     case 5: {
       const std::size_t size = value.as<Data>()->bytes.size();
-      return addNode(&value, Form::kData, headerBytes(size) + size, 0, replaces);
+      return addNode(&value, Kind::kData, headerBytes(size) + size, 0, replaces);
     }
     case 6:
-      return addNode(&value, Form::kUid, 1 + widthFor(value.as<Uid>()->value), 0, replaces);
+      return addNode(&value, Kind::kUid, 1 + widthFor(value.as<Uid>()->value), 0, replaces);
     case 7: {
       const auto count = static_cast<std::uint32_t>(value.as<Array>()->size());
-      return addNode(&value, Form::kArray, headerBytes(count), count, replaces);
+      return addNode(&value, Kind::kArray, headerBytes(count), count, replaces);
     }
     default: {
       const auto count = static_cast<std::uint32_t>(value.as<Dictionary>()->size());
-      return addNode(&value, Form::kDictionary, headerBytes(count), count, replaces);
+      return addNode(&value, Kind::kDictionary, headerBytes(count), count, replaces);
     }
   }
 }
@@ -135,7 +136,7 @@ std::uint32_t Encoder::addChange(const DictionaryEdit::Change& change, std::uint
   std::uint32_t ref = 0;
   if (const ListEdit* list = std::get_if<ListEdit>(&change)) {
     const auto count = static_cast<std::uint32_t>(list->size());
-    ref = addNode(list, Form::kArray, headerBytes(count), count, replaces);
+    ref = addNode(list, Kind::kArray, headerBytes(count), count, replaces);
   } else {
     ref = addDictionaryEdit(*std::get<std::unique_ptr<DictionaryEdit>>(change), replaces);
   }
@@ -149,7 +150,7 @@ std::uint32_t Encoder::addDictionaryEdit(const DictionaryEdit& edit, std::uint32
   std::uint32_t added = 0;
   for (const auto& entry : edit.entries()) added += !entry.position;
   const auto count = static_cast<std::uint32_t>(edit.stored().size() + added);
-  return addNode(&edit, Form::kDictionary, headerBytes(count), count, replaces);
+  return addNode(&edit, Kind::kDictionary, headerBytes(count), count, replaces);
 }
 
 // The stored container an edit is made of; kNone for a new value.
@@ -168,12 +169,12 @@ std::uint32_t Encoder::storedId(const DictionaryEdit::Change& change) {
 void Encoder::charge(std::uint32_t ref) {
   if ((ref & kNode) == 0 || failed_) return;
   const Node& node = nodes_[ref & ~kNode];
-  if (node.form == Form::kAscii) {
+  if (node.kind == Kind::kString && !node.wide) {
     addedPayload_ += static_cast<const std::string*>(node.source)->size();
-  } else if (node.form == Form::kUtf16) {
+  } else if (node.kind == Kind::kString) {
     const std::string& text = *static_cast<const std::string*>(node.source);
     addedPayload_ += std::max<std::uint64_t>(2 * utf16Units(text), text.size());
-  } else if (node.form == Form::kData) {
+  } else if (node.kind == Kind::kData) {
     addedPayload_ += static_cast<const Value*>(node.source)->as<Data>()->bytes.size();
   }
 }
@@ -245,7 +246,7 @@ bool Encoder::openListEdit(const ListEdit& list, std::uint32_t node, bool moved)
 bool Encoder::step(Frame& frame) {
   const std::uint32_t i = frame.next++;
   const Node node = nodes_[frame.node];  // a copy: nodes_ grows below
-  const bool dict = node.form == Form::kDictionary;
+  const bool dict = node.kind == Kind::kDictionary;
   std::size_t slot = node.refBegin + (dict ? node.count : 0);
   const Value* value = nullptr;
   const DictionaryEdit::Change* change = nullptr;
@@ -311,22 +312,17 @@ bool Encoder::collect(const DictionaryEdit& root) {
 
 std::uint8_t* Encoder::putScalar(std::uint8_t* p, const Node& node) const {
   const auto* value = static_cast<const Value*>(node.source);
-  switch (node.form) {
-    case Form::kAscii: {
+  switch (node.kind) {
+    case Kind::kString: {
       const auto* text = static_cast<const std::string*>(node.source);
-      p = putHeader(p, kAscii, text->size());
-      return std::copy(text->begin(), text->end(), p);
+      if (node.wide) return putUtf8AsUtf16(putHeader(p, kUtf16, utf16Units(*text)), *text);
+      return std::copy(text->begin(), text->end(), putHeader(p, kAscii, text->size()));
     }
-    case Form::kUtf16: {
-      const auto* text = static_cast<const std::string*>(node.source);
-      p = putHeader(p, kUtf16, utf16Units(*text));
-      return putUtf8AsUtf16(p, *text);
-    }
-    case Form::kReal:
+    case Kind::kReal:
       *p = kReal64;
       storeBig(p + 1, std::bit_cast<std::uint64_t>(*value->as<double>()), 8);
       return p + 9;
-    case Form::kInteger: {
+    case Kind::kInteger: {
       const Integer i = *value->as<Integer>();
       if (i.beyondInt64()) {
         *p = kInt | 4;
@@ -339,14 +335,14 @@ std::uint8_t* Encoder::putScalar(std::uint8_t* p, const Node& node) const {
       storeBig(p + 1, i.bits(), width);
       return p + 1 + width;
     }
-    case Form::kBool:
+    case Kind::kBool:
       *p = *value->as<bool>() ? kTrue : kFalse;
       return p + 1;
-    case Form::kDate:
+    case Kind::kDate:
       *p = kDate;
       storeBig(p + 1, std::bit_cast<std::uint64_t>(value->as<Date>()->secondsSince2001), 8);
       return p + 9;
-    case Form::kData: {
+    case Kind::kData: {
       const auto& bytes = value->as<Data>()->bytes;
       p = putHeader(p, kData, bytes.size());
       return std::copy(bytes.begin(), bytes.end(), p);

@@ -23,19 +23,6 @@ class Encoder {
   static constexpr std::uint32_t kNode = 1u << 31;
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
 
-  enum class Form : std::uint8_t {
-    kAscii,
-    kUtf16,
-    kReal,
-    kInteger,
-    kBool,
-    kDate,
-    kData,
-    kUid,
-    kArray,
-    kDictionary,
-  };
-
   struct Node {
     const void* source;      // the std::string of a string, else the Value
     std::uint64_t bytes;     // all of a scalar; a container's header
@@ -43,7 +30,8 @@ class Encoder {
     std::uint32_t count;     // containers: entries
     std::uint32_t replaces;  // the source object whose place it takes, or kNone
     std::uint32_t slot = 0;  // its number in the new file, as the writer places it
-    Form form;
+    Kind kind;
+    bool wide = false;  // a string in UTF-16, not ASCII
     // Edits of a stored container in its own place: that container, whose references it
     // carries over but for those it drops (a dictionary's changed values, a list's dropped
     // elements); else kNone.
@@ -69,8 +57,8 @@ class Encoder {
 
   // Bytes of a node when references take `refSize` bytes.
   std::uint64_t size(const Node& node, unsigned refSize) const {
-    const bool dict = node.form == Form::kDictionary;
-    return node.form < Form::kArray
+    const bool dict = node.kind == Kind::kDictionary;
+    return node.kind < Kind::kArray
                ? node.bytes
                : node.bytes + std::uint64_t{dict ? 2u : 1u} * node.count * refSize;
   }
@@ -88,7 +76,7 @@ class Encoder {
     std::uint32_t added = 0;  // dictionary edits: keys added so far
   };
 
-  std::uint32_t addNode(const void* source, Form form, std::uint64_t bytes, std::uint32_t count = 0,
+  std::uint32_t addNode(const void* source, Kind kind, std::uint64_t bytes, std::uint32_t count = 0,
                         std::uint32_t replaces = kNone);
   std::uint32_t addString(const std::string& text);
   std::uint32_t addValue(const Value& value, std::uint32_t replaces = kNone);
@@ -120,8 +108,8 @@ class Encoder {
 template <typename Number>
 std::uint8_t* Encoder::put(std::uint8_t* p, const Node& node, unsigned refSize,
                            Number number) const {
-  if (node.form < Form::kArray) return putScalar(p, node);
-  const bool dict = node.form == Form::kDictionary;
+  if (node.kind < Kind::kArray) return putScalar(p, node);
+  const bool dict = node.kind == Kind::kDictionary;
   p = binary::putHeader(p, dict ? binary::kDict : binary::kArray, node.count);
   const std::uint32_t* ref = refs_.data() + node.refBegin;
   const std::size_t refs = (dict ? 2 : 1) * std::size_t{node.count};

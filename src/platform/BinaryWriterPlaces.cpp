@@ -33,7 +33,7 @@ void Writer::countReferences() {
                            [](const auto& a, const auto& b) { return a.first == b.first; }),
                claims.end());
   for (const Node& node : nodes) {
-    if (node.form >= Encoder::Form::kArray && node.takesOver == Encoder::kNone) holdOwn(node);
+    if (node.kind >= Kind::kArray && node.takesOver == Encoder::kNone) holdOwn(node);
   }
   std::vector<std::uint32_t> dead;
   release(source_->top_, dead);
@@ -53,8 +53,7 @@ void Writer::countReferences() {
 // The node's references to source objects, counted.
 void Writer::holdOwn(const Node& node) {
   const std::vector<std::uint32_t>& refs = encoder_.refs();
-  const std::size_t entries =
-      (node.form == Encoder::Form::kDictionary ? 2 : 1) * std::size_t{node.count};
+  const std::size_t entries = (node.kind == Kind::kDictionary ? 2 : 1) * std::size_t{node.count};
   for (std::size_t i = node.refBegin; i < node.refBegin + entries; ++i) {
     if ((refs[i] & Encoder::kNode) == 0 && counts_[refs[i]] < 255) ++counts_[refs[i]];
   }

@@ -220,7 +220,8 @@ class Object::Elements {
   class Iterator {
    public:
     Object operator*() const {
-      return Object(view_, static_cast<std::uint32_t>(view_->refAt(refs_, i_)));
+      return Object(range_->view_,
+                    static_cast<std::uint32_t>(range_->view_->refAt(range_->refs_, i_)));
     }
     Iterator& operator++() {
       ++i_;
@@ -230,14 +231,12 @@ class Object::Elements {
 
    private:
     friend class Elements;
-    Iterator(const View* view, const std::uint8_t* refs, std::size_t i)
-        : view_(view), refs_(refs), i_(i) {}
-    const View* view_;
-    const std::uint8_t* refs_;
+    Iterator(const Elements* range, std::size_t i) : range_(range), i_(i) {}
+    const Elements* range_;
     std::size_t i_;
   };
-  Iterator begin() const { return {view_, refs_, 0}; }
-  Iterator end() const { return {view_, refs_, count_}; }
+  Iterator begin() const { return {this, 0}; }
+  Iterator end() const { return {this, count_}; }
   std::size_t size() const { return count_; }
 
  private:
