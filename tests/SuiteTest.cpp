@@ -367,6 +367,21 @@ TEST(LastGoodCopy, IsTheVersionThatEachWriteReplaced) {
   const std::string first = group.readSuiteBytes();
   SetEventDate(2);
   EXPECT_EQ(testing::readFile(group.lastGoodPath()), first);
+  // A write within an update: the handle then reads what it wrote, and the update's own write
+  // keeps that as the last good copy.
+  EXPECT_TRUE(DefaultsSuite::update(kGroup, [](DefaultsSuite& suite) {
+    suite.setObject("refCode", "S");
+    const bool written = suite.synchronize() && suite.objectForKey("refCode").string() == "S";
+    suite.setObject("x", 1.0);
+    return written;
+  }));
+  const std::string kept = testing::readFile(group.lastGoodPath());
+  const auto lastGood =
+      plist::readPropertyList(std::vector<std::uint8_t>(kept.begin(), kept.end()));
+  ASSERT_TRUE(lastGood && lastGood->is<Dictionary>());
+  EXPECT_EQ(lastGood->as<Dictionary>()->find("x"), nullptr);
+  EXPECT_EQ(*lastGood->as<Dictionary>()->find("refCode"), Value("S"));
+  EXPECT_EQ(*group.readSuite()->as<Dictionary>()->find("x"), Value(1.0));
 }
 
 // Modified within 2 s either way, a damaged suite may be one that a host is writing without

@@ -24,7 +24,8 @@ class Encoder {
   static constexpr std::uint32_t kNone = ~std::uint32_t{0};
 
   struct Node {
-    const void* source;      // the std::string of a string, else the Value
+    const void* source;      // a string's std::string, an edit's ListEdit or DictionaryEdit,
+                             // else the Value
     std::uint64_t bytes;     // all of a scalar; a container's header
     std::uint32_t refBegin;  // containers: their references in refs()
     std::uint32_t count;     // containers: entries

@@ -153,7 +153,7 @@ DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
     }
     return report;
   }
-  Stored stored = readStored(*file, plist::View::Purpose::kRead);
+  const Stored stored = readStored(*file, plist::View::Purpose::kRead);
   switch (stored.state) {
     case Stored::State::kGood:
     case Stored::State::kMissing:
@@ -213,14 +213,18 @@ std::optional<plist::Written> DefaultsSuite::writeBack() const {
 
 bool DefaultsSuite::synchronize() {
   if (!changed_) return true;
-  std::optional<plist::Written> written = writeBack();
-  if (!written) return false;
-  // The handle now reads the file it wrote, which the writer made sure reads back.
-  std::vector<std::uint8_t> bytes = std::move(*written).bytes();
+  // Joined and read before it is written, as the handle goes on to read it.
+  std::optional<plist::Written> written = plist::writeBinaryPropertyList(view_.get(), changes_);
+  std::vector<std::uint8_t> bytes =
+      written ? std::move(*written).bytes() : std::vector<std::uint8_t>();
   std::optional<plist::View> view = plist::View::read(bytes, plist::View::Purpose::kUpdate);
+  std::optional<fs::KeptCopy> keep;
+  if (keepLastGood_) keep = fs::KeptCopy{lastGoodCopyOf(file_), fileBytes_};
+  if (!view || !fs::replaceFileAtomically(file_, bytes, permissions_, keep)) return false;
+  auto kept = std::make_unique<plist::View>(std::move(*view));  // over `bytes`, which moves whole
   fileBytes_ = std::move(bytes);
   encoded_.clear();
-  view_ = std::make_unique<plist::View>(std::move(*view));
+  view_ = std::move(kept);
   changes_ = plist::DictionaryEdit(view_->root());
   keepLastGood_ = true;
   changed_ = false;

@@ -22,6 +22,7 @@
 
 namespace orvo::plist {
 
+// Containers come last, which writers rely on.
 enum class Kind : std::uint8_t {
   kString,
   kReal,
