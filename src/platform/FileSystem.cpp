@@ -77,7 +77,7 @@ bool occupyWithNull(int fd) {
   // No O_CLOEXEC: it stands where a standard descriptor stood.
   const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);  // NOLINT(android-cloexec-open)
   if (null < 0) return false;
-  int placed;
+  int placed = -1;
   while ((placed = ::dup2(null, fd)) < 0 && (errno == EINTR || errno == EBUSY)) {
   }
   if (null > STDERR_FILENO) ::close(null);  // one at 0 to 2 is as good a stand-in
@@ -183,10 +183,9 @@ bool writeTemporary(const FileName& temp, std::span<const std::uint8_t> bytes,
 }
 
 // Whether a hard link was refused where writing the file would be allowed: protected hard
-// links (a file of another owner), a file system without them, a file with too many.
-bool linkRefused(int error) {
-  return error == EPERM || error == EMLINK || error == ENOTSUP || error == EOPNOTSUPP;
-}
+// links (a file of another owner), a file system without them (EOPNOTSUPP, which is ENOTSUP on
+// Linux), a file with too many.
+bool linkRefused(int error) { return error == EPERM || error == EMLINK || error == EOPNOTSUPP; }
 
 enum class Linked { kDone, kRefused, kFailed };
 

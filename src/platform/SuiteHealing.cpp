@@ -95,11 +95,12 @@ std::optional<std::vector<fs::FileName>> DefaultsSuite::damagedCopiesOf(
   for (const std::string& name : *names) {
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
     if (std::optional<std::string> key = sortKeyOf(std::string_view(name).substr(prefix.size()))) {
-      copies.emplace_back(std::move(*key), folder + "/" + name);
+      copies.emplace_back(std::move(*key), fs::FileName(folder).append("/").append(name));
     }
   }
   std::sort(copies.begin(), copies.end());
   std::vector<fs::FileName> oldestFirst;
+  oldestFirst.reserve(copies.size());
   for (auto& copy : copies) oldestFirst.push_back(std::move(copy.second));
   return oldestFirst;
 }
