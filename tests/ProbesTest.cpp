@@ -25,6 +25,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/KeyFile.h"
 #include "platform/ProxySettings.h"
 #include "probes/VpnProbe.h"
 #include "support/TestSupport.h"
@@ -184,27 +185,35 @@ class XdgTree {
 
   const stdfs::path& root() const { return temp_.dataHome(); }
   void set(const Env& variables) {
-    for (auto [name, value] : variables) {
-      for (std::size_t at = 0; value && (at = value->find('~')) != std::string::npos;) {
-        value->replace(at, 1, root().string());
-      }
-      env_.set(name, value);
+    for (const auto& [name, value] : variables) {
+      env_.set(name, value ? std::optional(expanded(*value)) : nullopt);
     }
   }
-  void write(const stdfs::path& relative, const std::string& content) const {
+  void write(const stdfs::path& relative, const std::string& content,
+             stdfs::perms permissions = stdfs::perms(0644)) const {
     stdfs::create_directories((root() / relative).parent_path());
-    std::ofstream(root() / relative, std::ios::binary | std::ios::trunc) << content;
+    std::ofstream(root() / relative, std::ios::binary | std::ios::trunc) << expanded(content);
+    stdfs::permissions(root() / relative, permissions);
   }
 
  private:
+  std::string expanded(std::string text) const {
+    for (std::size_t at = 0; (at = text.find('~', at)) != std::string::npos;) {
+      text.replace(at, 1, root().string());
+    }
+    return text;
+  }
+
   const testing::TempAppGroup temp_;  // a throwaway folder, removed with all it holds
   const stdfs::path saved_ = stdfs::current_path();
   ScopedEnvironment env_;
 };
 
-std::string desktopEntry(const std::string& mimeTypes) {
-  return "[Desktop Entry]\nType=Application\nName=Orvo Test\nExec=/bin/true %u\nMimeType=" +
-         mimeTypes + "\n";
+// A desktop entry of Type=Application with these MIME types and keys (the program and more).
+std::string desktopEntry(const std::string& mimeTypes,
+                         const std::string& keys = "Exec=/bin/true %u\n") {
+  return "[Desktop Entry]\nType=Application\nName=Orvo Test\n" + keys + "MimeType=" + mimeTypes +
+         "\n";
 }
 const std::string kHandler = desktopEntry("x-scheme-handler/orvotest;");
 
@@ -245,9 +254,11 @@ TEST(CanOpenURL, TakesTheTextAsItIs) {
   }
 }
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 // Whether CanOpenURL finds a handler for orvotest:// in a tree holding these files (path in the
 // tree, content) with these variables set.
-bool handled(const std::vector<std::pair<std::string, std::string>>& files, const Env& env = {}) {
+bool handled(const Files& files, const Env& env = {}) {
   XdgTree xdg;
   for (const auto& [path, content] : files) xdg.write(path, content);
   xdg.set(env);
@@ -258,71 +269,180 @@ TEST(CanOpenURL, FollowsDesktopEntriesAndMimeAppsLists) {
   const std::string h = "data/applications/h.desktop", h1 = "data1/applications/h.desktop",
                     h2 = "data2/applications/h.desktop", p1 = "data1/applications/plain.desktop",
                     v1 = "data1/applications/vendor/h.desktop", hidden = kHandler + "Hidden=true\n",
-                    plain = desktopEntry("text/plain;");
-  // Where entries are found, how their types are written and read.
-  EXPECT_TRUE(handled({{h2, kHandler}}));
-  EXPECT_TRUE(handled({{v1, kHandler}}));
-  EXPECT_FALSE(handled({{"data1/applications/h.desktop.bak", kHandler}}));
-  EXPECT_FALSE(handled({{"data1/h.desktop", kHandler}}));
-  EXPECT_TRUE(handled({{h1, desktopEntry("text/html;X-Scheme-Handler/OrvoTest;")}}));
-  EXPECT_TRUE(handled({{h1, desktopEntry("x-scheme-handler/orvotest")}}));
-  EXPECT_FALSE(handled({{h1, desktopEntry("x-scheme-handler/orvotestx;")}}));
-  EXPECT_FALSE(handled({{h1, kHandler + "Name[fr]=\xFF\n"}}));
-  EXPECT_FALSE(handled({{h1, kHandler + "garbage\n"}}));
-  EXPECT_FALSE(handled({{h1, "MimeType=x-scheme-handler/orvotest;\n" + kHandler}}));
-  EXPECT_FALSE(
-      handled({{h1, plain + "[Desktop Action a]\nMimeType=x-scheme-handler/orvotest;\n"}}));
-  // Hidden entries, and the first entry of a desktop id shadowing the later ones.
-  EXPECT_FALSE(handled({{h1, hidden}}));
-  EXPECT_TRUE(handled({{h1, kHandler + "Hidden=false\n"}}));
-  EXPECT_FALSE(handled({{h, hidden}, {h2, kHandler}}));
-  EXPECT_TRUE(handled({{h, kHandler}, {h2, hidden}}));
-  EXPECT_FALSE(handled({{v1, hidden}, {"data2/applications/vendor-h.desktop", kHandler}}));
-  // mimeapps.list: defaults and added associations name usable entries; removals hold for the
-  // lists and folders that come after.
-  const auto list = [](const char* group, const char* ids) {
-    return std::string("[") + group + "]\nx-scheme-handler/orvotest=" + ids + "\n";
+                    plain = desktopEntry("text/plain;"),
+                    link =
+                        "[Desktop Entry]\nType=Link\nName=L\nURL=https://orvo.example\n"
+                        "Exec=/bin/true\nMimeType=x-scheme-handler/orvotest;\n",
+                    noTryExec = desktopEntry("x-scheme-handler/orvotest;",
+                                             "TryExec=orvo-missing\nExec=/bin/true\n");
+  const auto list = [](const char* group) {
+    return [=](const char* ids) {
+      return std::string("[") + group + "]\nx-scheme-handler/orvotest=" + ids + "\n";
+    };
   };
+  const auto defaults = list("Default Applications"), added = list("Added Associations"),
+             removed = list("Removed Associations");
   const std::string config = "config/mimeapps.list", config1 = "config1/mimeapps.list",
-                    apps1 = "data1/applications/mimeapps.list",
+                    config2 = "config2/mimeapps.list", apps1 = "data1/applications/mimeapps.list",
                     apps2 = "data2/applications/mimeapps.list",
-                    defaultH = list("Default Applications", "h.desktop"),
-                    removeH = list("Removed Associations", "h.desktop;");
-  EXPECT_TRUE(handled({{config, list("Default Applications", "plain.desktop")}, {p1, plain}}));
-  EXPECT_FALSE(handled({{config, list("Default Applications", "gone.desktop;")}, {p1, plain}}));
-  EXPECT_FALSE(handled({{config, defaultH}, {h1, hidden}}));
-  EXPECT_TRUE(
-      handled({{config1, list("Default Applications", "gone.desktop;h.desktop")}, {h2, plain}}));
-  EXPECT_TRUE(
-      handled({{"config2/mimeapps.list", list("Added Associations", "h.desktop;")}, {h1, plain}}));
-  EXPECT_TRUE(handled({{apps2, list("Added Associations", "h.desktop")}, {h1, plain}}));
-  EXPECT_FALSE(handled(
-      {{config, "[Default Applications]\nx-scheme-handler/other=h.desktop\n"}, {h1, plain}}));
-  EXPECT_TRUE(handled({{config, list("Removed Associations", "g.desktop")}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{config, removeH}, {"config2/mimeapps.list", defaultH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{config, defaultH}, {config1, removeH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{apps2, removeH}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{apps1, removeH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{config, list("Added Associations", "h.desktop") + removeH}, {h1, plain}}));
-  EXPECT_TRUE(
-      handled({{config, "x-scheme-handler/orvotest=h.desktop\n" + removeH}, {h1, kHandler}}));
-  // The list of a current desktop, and folders from unset, empty or relative variables.
-  const std::string desktopList = "config/orvo-mimeapps.list";
-  EXPECT_FALSE(handled({{desktopList, defaultH}, {h1, plain}}));
-  EXPECT_TRUE(
-      handled({{desktopList, defaultH}, {h1, plain}}, {{"XDG_CURRENT_DESKTOP", "Other:ORVO"}}));
-  // data1/applications/../orvo-mimeapps.list
-  EXPECT_FALSE(handled({{"data1/orvo-mimeapps.list", defaultH}, {h1, plain}},
-                       {{"XDG_CURRENT_DESKTOP", "../orvo"}}));
-  const std::string homeH = "home/.local/share/applications/h.desktop";
-  EXPECT_FALSE(handled({{homeH, kHandler}}));
-  EXPECT_TRUE(handled({{homeH, kHandler}}, {{"XDG_DATA_HOME", nullopt}}));
-  EXPECT_TRUE(handled({{homeH, kHandler}}, {{"XDG_DATA_HOME", "data"}}));
-  const std::string homeList = "home/.config/mimeapps.list";
-  EXPECT_TRUE(handled({{homeList, removeH}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{homeList, removeH}, {h1, kHandler}}, {{"XDG_CONFIG_HOME", ""}}));
-  EXPECT_FALSE(handled({{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1"}}));
-  EXPECT_TRUE(handled({{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1:~/data1"}}));
+                    apps3 = "data3/applications/mimeapps.list", desk = "config/orvo-mimeapps.list",
+                    homeH = "home/.local/share/applications/h.desktop",
+                    homeList = "home/.config/mimeapps.list", defaultH = defaults("h.desktop"),
+                    addH = added("h.desktop;"), removeH = removed("h.desktop;");
+  const Env orvo = {{"XDG_CURRENT_DESKTOP", "ORVO"}}, other = {{"XDG_CURRENT_DESKTOP", "X:ORVO"}},
+            up = {{"XDG_CURRENT_DESKTOP", "../orvo"}},
+            threeDirs = {{"XDG_DATA_DIRS", "~/data1:~/data2:~/data3"}};
+  // clang-format off
+  const struct { const char* why; Files files; Env env; bool handled; } cases[] = {
+      // Desktop entries: where they are found, and which are installed applications.
+      {"an entry of the last data folder", {{h2, kHandler}}, {}, true},
+      {"one in a subfolder", {{v1, kHandler}}, {}, true},
+      {"a name not ending in .desktop", {{h1 + ".bak", kHandler}}, {}, false},
+      {"an entry outside applications/", {{"data1/h.desktop", kHandler}}, {}, false},
+      {"types ignore case", {{h1, desktopEntry("text/html;X-Scheme-Handler/OrvoTest")}}, {}, true},
+      {"a longer type", {{h1, desktopEntry("x-scheme-handler/orvotestx;")}}, {}, false},
+      {"blanks in an item", {{h1, desktopEntry("text/plain; x-scheme-handler/orvotest ;")}}, {},
+       false},
+      {"Latin-1 in comments", {{h1, "# \xE9\n" + kHandler + "Comment[de]=M\xFCnchen\n"}}, {}, true},
+      {"a Link", {{h1, link}}, {}, false},
+      {"a Link as the default", {{h1, link}, {config, defaultH}}, {}, false},
+      {"a Link as an added association", {{h1, link}, {config, addH}}, {}, false},
+      {"TryExec not installed, as the default", {{h1, noTryExec}, {config, defaultH}}, {}, false},
+      {"Hidden", {{h1, hidden}}, {}, false},
+      {"Hidden, as the default", {{config, defaultH}, {h1, hidden}}, {}, false},
+      // The first entry of a desktop id shadows the later ones.
+      {"a hidden entry shadows", {{h, hidden}, {h2, kHandler}}, {}, false},
+      {"one shadowing a hidden entry", {{h, kHandler}, {h2, hidden}}, {}, true},
+      {"vendor/h.desktop is vendor-h.desktop",
+       {{v1, hidden}, {"data2/applications/vendor-h.desktop", kHandler}}, {}, false},
+      // Defaults name any installed application of any folder; the first installed one counts.
+      {"a default without the type", {{config, defaults("plain.desktop")}, {p1, plain}}, {}, true},
+      {"a default not installed", {{config, defaults("gone.desktop;")}, {p1, plain}}, {}, false},
+      {"the next default", {{config1, defaults("gone.desktop;h.desktop")}, {h2, plain}}, {}, true},
+      {"another type's default",
+       {{config, "[Default Applications]\nx-scheme-handler/other=h.desktop\n"}, {h1, plain}}, {},
+       false},
+      {"a default of a later data folder's list", {{apps2, defaultH}, {h1, plain}}, {}, true},
+      // Added associations: a data folder's list speaks for its own entries and later ones.
+      {"an addition of a config list", {{config2, addH}, {h1, plain}}, {}, true},
+      {"an addition in the entry's folder", {{apps2, addH}, {h2, plain}}, {}, true},
+      {"an addition for a later folder", {{apps1, addH}, {h2, plain}}, {}, true},
+      {"an addition for an earlier folder", {{apps2, addH}, {h1, plain}}, {}, false},
+      // Removals hold for the lists and folders that follow, with the reach of additions.
+      {"a removal of another entry", {{config, removed("g.desktop")}, {h1, kHandler}}, {}, true},
+      {"a removal, then a default", {{config, removeH}, {config2, defaultH}, {h1, kHandler}}, {},
+       false},
+      {"a default, then a removal", {{config, defaultH}, {config1, removeH}, {h1, kHandler}}, {},
+       true},
+      {"a removal in the entry's folder", {{apps1, removeH}, {h1, kHandler}}, {}, false},
+      {"a removal for an earlier folder", {{apps2, removeH}, {h1, kHandler}}, {}, true},
+      {"the same, then a default", {{apps2, removeH}, {apps3, defaultH}, {h1, plain}}, threeDirs,
+       true},
+      {"an addition before a removal", {{config, addH + removeH}, {h1, plain}}, {}, true},
+      {"a list that does not parse",
+       {{config, "x-scheme-handler/orvotest=h.desktop\n" + removeH}, {h1, kHandler}}, {}, true},
+      // The lists of the current desktops hold defaults only.
+      {"a desktop's default", {{desk, defaultH}, {h1, plain}}, other, true},
+      {"the default of no current desktop", {{desk, defaultH}, {h1, plain}}, {}, false},
+      {"a desktop's addition", {{desk, addH}, {h1, plain}}, orvo, false},
+      {"a desktop's removal", {{desk, removeH}, {h1, kHandler}}, orvo, true},
+      {"a desktop name leaving the folder", {{"data1/orvo-mimeapps.list", defaultH}, {h1, plain}},
+       up, false},
+      // Folders from unset, empty or relative variables.
+      {"XDG_DATA_HOME set", {{homeH, kHandler}}, {}, false},
+      {"XDG_DATA_HOME unset", {{homeH, kHandler}}, {{"XDG_DATA_HOME", nullopt}}, true},
+      {"XDG_DATA_HOME relative", {{homeH, kHandler}}, {{"XDG_DATA_HOME", "data"}}, true},
+      {"XDG_CONFIG_HOME set", {{homeList, removeH}, {h1, kHandler}}, {}, true},
+      {"XDG_CONFIG_HOME empty", {{homeList, removeH}, {h1, kHandler}}, {{"XDG_CONFIG_HOME", ""}},
+       false},
+      {"XDG_DATA_DIRS relative", {{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1"}}, false},
+      {"XDG_DATA_DIRS partly relative", {{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1:~/data1"}},
+       true},
+  };
+  // clang-format on
+  for (const auto& c : cases) EXPECT_EQ(handled(c.files, c.env), c.handled) << c.why;
+}
+
+// The program of an entry (TryExec, else Exec's first argument) must be installed: executable
+// at its absolute path or under a name in a folder of PATH as it is at the call.
+TEST(CanOpenURL, NeedsTheProgramInstalled) {
+  // clang-format off
+  const struct { const char* why; const char* keys; std::optional<std::string> path;
+                 bool handled; } cases[] = {
+      {"on PATH", "Exec=orvo-app %u\n", "/nowhere:~/bin", true},
+      {"not on PATH", "Exec=orvo-app %u\n", "/usr/bin:/bin", false},
+      {"PATH unset: /bin and /usr/bin", "Exec=true\n", nullopt, true},
+      {"at its absolute path", "Exec=~/bin/orvo-app\n", "", true},
+      {"quoted, with a blank", "Exec=\"~/bin/orvo app\" %u\n", "", true},
+      {"not executable", "Exec=orvo-text\n", "~/bin", false},
+      {"a folder", "Exec=orvo-folder\n", "~/bin", false},
+      {"relative to the working directory", "Exec=bin/orvo-app\n", "~/bin", false},
+      {"in a PATH folder relative to it", "Exec=orvo-app\n", "bin", false},
+      {"TryExec installed", "TryExec=orvo-app\nExec=orvo-missing\n", "~/bin", true},
+      {"TryExec not installed", "TryExec=orvo-missing\nExec=orvo-app\n", "~/bin", false},
+      {"no program", "", "~/bin", false},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    XdgTree xdg;  // its root is the working directory
+    for (const char* program : {"bin/orvo-app", "bin/orvo app"}) {
+      xdg.write(program, "#!/bin/sh\n", stdfs::perms(0755));
+    }
+    xdg.write("bin/orvo-text", "#!/bin/sh\n");
+    stdfs::create_directories(xdg.root() / "bin/orvo-folder");
+    xdg.write("data1/applications/h.desktop", desktopEntry("x-scheme-handler/orvotest;", c.keys));
+    xdg.set({{"PATH", c.path}});
+    EXPECT_EQ(canOpenURLLogging("orvotest://x", "orvotest://x"), c.handled) << c.why;
+  }
+}
+
+// The desktop-entry reader on its own: the application a text describes, from the keys it reads.
+TEST(DesktopEntryReader, ReadsItsOwnKeysStrictlyAndNothingElse) {
+  const std::string head = "[Desktop Entry]\nType=Application\n";
+  // clang-format off
+  const struct { const char* why; std::string text; std::optional<std::string> program;
+                 std::vector<std::string> types; } cases[] = {
+      {"program and types", head + "Exec=app %u\nMimeType=a/b;c/d\n", "app", {"a/b", "c/d"}},
+      {"blanks around '=' and CRLF",
+       "[Desktop Entry] \r\nType = Application\r\nExec=app\r\nMimeType= a/b\r\n", "app", {"a/b"}},
+      {"escapes", head + "Exec=app\nMimeType=a\\;b;c\\sd;e\\\\;\n", "app", {"a;b", "c d", "e\\"}},
+      {"the last of a repeated key", head + "Exec=app\nMimeType=a/b\nMimeType=c/d\n", "app",
+       {"c/d"}},
+      {"another group's keys", head + "Exec=app\n[Desktop Action x]\nMimeType=a/b\nExec=\xFF\n",
+       "app", {}},
+      {"Latin-1 where nothing reads it",
+       "# \xE9\n" + head + "Name[de]=M\xFCnchen\nExec=app\n[X-\xE9]\nk=\xFF\n", "app", {}},
+      {"Latin-1 in MimeType", head + "Exec=app\nMimeType=caf\xE9;\n", nullopt, {}},
+      {"Latin-1 in Exec", head + "Exec=caf\xE9\n", nullopt, {}},
+      {"Latin-1 in TryExec", head + "TryExec=caf\xE9\nExec=app\n", nullopt, {}},
+      {"no Type", "[Desktop Entry]\nExec=app\n", nullopt, {}},
+      {"Hidden, blanks after", head + "Exec=app\nHidden=true \t\n", nullopt, {}},
+      {"not Hidden", head + "Exec=app\nHidden=false\n", "app", {}},
+      {"Hidden, no boolean", head + "Exec=app\nHidden=yes\n", nullopt, {}},
+      {"TryExec before Exec", head + "TryExec=/opt/t\nExec=app\n", "/opt/t", {}},
+      {"an empty TryExec", head + "TryExec=\nExec=app\n", "app", {}},
+      {"a quoted program", head + "Exec=\"/opt/My App/run\" %u\n", "/opt/My App/run", {}},
+      {"escapes inside quotes", head + "Exec=\"a\\\\\"b\\\\$c\"\n", "a\"b$c", {}},
+      {"an env wrapper", head + "Exec=env A=1 app\n", "env", {}},
+      {"a quote never closed", head + "Exec=\"app %u\n", nullopt, {}},
+      {"a quoted part of an argument", head + "Exec=\"a\"b\n", nullopt, {}},
+      {"a reserved character unquoted", head + "Exec=a$b\n", nullopt, {}},
+      {"'=' in the program", head + "Exec=A=1\n", nullopt, {}},
+      {"no program", head + "Exec=\n", nullopt, {}},
+      {"an entry before the first group", "Exec=app\n" + head, nullopt, {}},
+      {"a line of no kind", head + "Exec=app\ngarbage\n", nullopt, {}},
+      {"text after a group header", head + "Exec=app\n[X]y\n", nullopt, {}},
+      {"an empty key", head + "Exec=app\n=x\n", nullopt, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const std::optional<xdg::Application> application = xdg::readApplication(c.text);
+    ASSERT_EQ(application.has_value(), c.program.has_value()) << c.why;
+    if (application) {
+      EXPECT_EQ(application->program, *c.program) << c.why;
+      EXPECT_EQ(application->mimeTypes, c.types) << c.why;
+    }
+  }
 }
 
 TEST(CanOpenURL, SurvivesHostileFolders) {
