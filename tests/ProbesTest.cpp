@@ -5,7 +5,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_tun.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sockios.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -13,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,12 +27,14 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "platform/KeyFile.h"
 #include "platform/ProxySettings.h"
+#include "platform/TunnelLinks.h"
 #include "probes/VpnProbe.h"
 #include "support/TestSupport.h"
 
@@ -81,86 +89,236 @@ TEST(VpnAlgorithm, FindsTunnelMarkersInScopedInterfaceNames) {
   }
 }
 
-// Whether ioctl says the interface is up, after bringing it up when asked to.
-bool interfaceUp(int sock, const char* name, bool bringUp = false) {
-  ifreq request{};
-  std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
-  if (::ioctl(sock, SIOCGIFFLAGS, &request) != 0) return false;
-  if (!bringUp || (request.ifr_flags & IFF_UP) != 0) return (request.ifr_flags & IFF_UP) != 0;
-  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-  return ::ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+// The netlink dump reader, fed datagrams as the kernel writes them: structs and payloads, each
+// padded to 4 bytes; an attribute or message of the length given, or of its own.
+template <typename T>
+std::string raw(const T& value, const std::string& payload = "") {
+  std::string bytes = std::string(reinterpret_cast<const char*>(&value), sizeof value) + payload;
+  bytes.resize((bytes.size() + 3) & ~std::size_t{3}, '\0');
+  return bytes;
+}
+std::string attribute(unsigned type, const std::string& payload, std::size_t length = 0) {
+  const auto size = static_cast<std::uint16_t>(length ? length : 4 + payload.size());
+  return raw(nlattr{size, static_cast<std::uint16_t>(type)}, payload);
+}
+std::string message(unsigned type, const std::string& body, std::uint32_t length = 0,
+                    std::uint32_t sequence = 7) {
+  const auto size = static_cast<std::uint32_t>(length ? length : 16 + body.size());
+  return raw(nlmsghdr{size, static_cast<std::uint16_t>(type), 0, sequence, 0}, body);
+}
+constexpr unsigned kUp = IFF_UP, kUpAndRunning = IFF_UP | IFF_RUNNING;
+std::string linkWith(const std::string& attributes, unsigned flags = kUpAndRunning,
+                     unsigned short type = ARPHRD_NONE) {
+  return message(RTM_NEWLINK, raw(ifinfomsg{AF_UNSPEC, 0, type, 0, flags, 0}, attributes));
+}
+std::string name(const std::string& n) { return attribute(IFLA_IFNAME, n + '\0'); }
+std::string kind(const std::string& k, unsigned type = IFLA_LINKINFO) {
+  return attribute(type, attribute(IFLA_INFO_KIND, k + '\0'));
+}
+std::string link(const std::string& n, const std::string& k, unsigned flags = kUpAndRunning,
+                 unsigned short type = ARPHRD_NONE) {
+  return linkWith(name(n) + (k.empty() ? "" : kind(k)), flags, type);
 }
 
-// The stand-in on this machine against the interfaces that ioctl says are up.
+TEST(LinkDump, NamesTheRunningTunnelsAndRefusesWhatDoesNotFit) {
+  using P = network::DumpProgress;
+  std::string everyKind;
+  std::vector<std::string> everyName;
+  for (const std::string k :
+       {"tun", "wireguard", "xfrm", "vti", "vti6", "gre", "ip6gre", "ipip", "ip6tnl", "sit"}) {
+    everyKind += link(k + "-x", k);
+    everyName.push_back(k + "-x");
+  }
+  const std::string done = message(NLMSG_DONE, raw(0));
+  const unsigned nested = IFLA_LINKINFO | NLA_F_NESTED;
+  // clang-format off
+  const struct { const char* why; std::string datagram; P progress;
+                 std::vector<std::string> tunnels; } cases[] = {
+      {"every tunnel kind", everyKind, P::kMore, everyName},
+      {"a TAP link, then the end", link("gpd0", "tun", kUpAndRunning, ARPHRD_ETHER) + done,
+       P::kDone, {"gpd0"}},
+      {"no carrier", link("wg0", "wireguard", kUp) + link("t", "tun", 0), P::kMore, {}},
+      {"PPP reports no kind", link("ppp0", "", kUpAndRunning, ARPHRD_PPP), P::kMore, {"ppp0"}},
+      {"a raw-IP modem is ARPHRD_NONE too", link("wwan0", ""), P::kMore, {}},
+      {"kinds of no tunnel", link("b", "bridge") + link("t", "tunx"), P::kMore, {}},
+      {"link info flagged nested", linkWith(name("n") + kind("sit", nested)), P::kMore, {"n"}},
+      {"another request's answer",
+       message(RTM_NEWLINK, "", 0, 8) + message(NLMSG_ERROR, raw(-1), 0, 8), P::kMore, {}},
+      {"an error answer", message(NLMSG_ERROR, raw(-EPERM)), P::kFailed, {}},
+      {"a dump ended by an error", message(NLMSG_DONE, raw(-EINTR)), P::kFailed, {}},
+      {"a header cut short", done.substr(0, 10), P::kFailed, {}},
+      {"bytes after the last message", done.substr(0, 16) + "xyz", P::kFailed, {}},
+      {"a length below the header", message(RTM_NEWLINK, raw(ifinfomsg{}), 8), P::kFailed, {}},
+      {"a length past the datagram", message(RTM_NEWLINK, raw(ifinfomsg{}), 100), P::kFailed, {}},
+      {"a link body cut short", message(RTM_NEWLINK, std::string(8, '\0')), P::kFailed, {}},
+      {"an attribute below its header", linkWith(attribute(1, "", 2)), P::kFailed, {}},
+      {"an attribute past its message", linkWith(attribute(1, "ab", 90)), P::kFailed, {}},
+      {"a kind past its link info",
+       linkWith(attribute(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, "tun", 40))), P::kFailed, {}},
+      {"a name without its NUL", linkWith(attribute(IFLA_IFNAME, "wg0")), P::kFailed, {}},
+      {"an empty name", link("", "tun"), P::kFailed, {}},
+      {"a name too long", link("sixteen-chars-00", "tun"), P::kFailed, {}},
+      {"no name", linkWith(kind("tun")), P::kFailed, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    std::vector<std::string> tunnels;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.datagram.data());
+    EXPECT_EQ(network::readLinkDump({bytes, c.datagram.size()}, 7, tunnels), c.progress) << c.why;
+    if (c.progress != P::kFailed) {
+      EXPECT_EQ(tunnels, c.tunnels) << c.why;
+    }
+  }
+}
+
+// The interface's flags from ioctl, after adding `add` to them; 0 when it has none.
+unsigned interfaceFlags(int sock, const char* name, unsigned add = 0) {
+  ifreq request{};
+  std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+  if (::ioctl(sock, SIOCGIFFLAGS, &request) != 0) return 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | add);
+  if (add != 0 && ::ioctl(sock, SIOCSIFFLAGS, &request) != 0) return 0;
+  return static_cast<unsigned short>(request.ifr_flags);
+}
+
+// The stand-in on this machine: the names of the interfaces that ioctl says are up, and "utun:"
+// keys only for interfaces that also run (which of those are tunnels, the namespace cases pin).
 TEST(VpnProbe, ScopesExactlyTheInterfacesThatAreUpAndLogsNothing) {
   using Names = std::unique_ptr<struct if_nameindex[], void (*)(struct if_nameindex*)>;
   const Names names(::if_nameindex(), &::if_freenameindex);
   ASSERT_TRUE(names);
   const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(sock, 0);
-  std::set<std::string> expected, actual;
+  std::set<std::string> up, running, scopedNames, tunnelKeys;
   for (const struct if_nameindex* n = names.get(); n->if_index != 0; ++n) {
-    if (interfaceUp(sock, n->if_name)) expected.insert(n->if_name);
+    const unsigned flags = interfaceFlags(sock, n->if_name);
+    if (flags & IFF_UP) up.insert(n->if_name);
+    if ((flags & kUpAndRunning) == kUpAndRunning) running.insert("utun:" + std::string(n->if_name));
   }
   ::close(sock);
   const std::optional<plist::Dictionary> settings = network::copySystemProxySettings();
   const plist::Value* entry = settings ? settings->find(network::kScopedSettingsKey) : nullptr;
   ASSERT_TRUE(entry && entry->as<plist::Dictionary>());
-  for (const auto& interface : *entry->as<plist::Dictionary>()) actual.insert(interface.first);
-  EXPECT_EQ(actual, expected);
-  EXPECT_FALSE(expected.empty()) << "not even lo is up";
+  for (const auto& [key, value] : *entry->as<plist::Dictionary>()) {
+    (key.starts_with("utun:") ? tunnelKeys : scopedNames).insert(key);
+  }
+  EXPECT_EQ(scopedNames, up);
+  EXPECT_TRUE(std::includes(running.begin(), running.end(), tunnelKeys.begin(), tunnelKeys.end()));
+  EXPECT_FALSE(up.empty()) << "not even lo is up";
   testing::LogCapture log;
   EXPECT_EQ(IsVPNEnabled(), probes::namesTunnelInterface(settings));
   EXPECT_TRUE(log.lines().empty());
 }
 
-// IsVPNEnabled in a child in a fresh network namespace (inside a fresh user namespace where a
-// plain one is not permitted) holding lo, up, and the given TUN devices (name, whether up); they
-// go when the child exits. None when this machine does not let us build that.
-std::optional<bool> isVPNEnabledInNamespace(const std::vector<std::pair<const char*, bool>>& tuns) {
-  enum : int { kNo = 10, kYes = 11, kCannotSetUp = 77 };
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-      ::_exit(kCannotSetUp);
-    }
-    const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock < 0 || !interfaceUp(sock, "lo", true)) ::_exit(kCannotSetUp);
-    for (const auto& [name, up] : tuns) {
-      ifreq request{};
-      std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
-      request.ifr_flags = IFF_TUN | IFF_NO_PI;
-      const int tun = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
-      if (tun < 0 || ::ioctl(tun, TUNSETIFF, &request) != 0 ||
-          std::strcmp(request.ifr_name, name) != 0 || (up && !interfaceUp(sock, name, true))) {
-        ::_exit(kCannotSetUp);
-      }
-    }
-    ::_exit(IsVPNEnabled() ? kYes : kNo);
+// One link in a network namespace of its own, beside lo.
+enum class LinkType { kTun, kTap, kBridge };
+enum class LinkState { kRunning, kNoCarrier, kDown };  // up with carrier, up without, down
+struct NamespaceCase {
+  const char* name;
+  LinkType type;
+  LinkState state;
+  bool vpn;
+  friend void PrintTo(const NamespaceCase& c, std::ostream* os) {
+    *os << c.name << " type " << static_cast<int>(c.type) << " state " << static_cast<int>(c.state);
   }
-  if (child < 0) return nullopt;
-  int status = 0;
-  const bool exited = ::waitpid(child, &status, 0) == child && WIFEXITED(status);
-  const int code = exited ? WEXITSTATUS(status) : -1;
-  if (code == kYes || code == kNo) return code == kYes;
-  if (code != kCannotSetUp) ADD_FAILURE() << "the namespace child ended with status " << status;
-  return nullopt;
+};
+
+// In a fresh network namespace (inside a fresh user namespace where a plain one is not
+// permitted): lo up and the case's link, then, with standard input closed, IsVPNEnabled, whether
+// that left /dev/null in the closed slot, and the scoped keys, one a line. Or a setup problem,
+// '!' where privileges lack, '?' otherwise. A TUN or TAP device stays attached to this process,
+// and so has carrier, unless the case wants none: then it persists unattached.
+std::string vpnInNewNamespace(const NamespaceCase& c) try {
+  if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    return std::string("!no network namespace: ") + strerror(errno);
+  }
+  const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0 || interfaceFlags(sock, "lo", IFF_UP) == 0) return "!cannot bring lo up";
+  ifreq request{};
+  std::strncpy(request.ifr_name, c.name, IFNAMSIZ - 1);
+  request.ifr_flags = (c.type == LinkType::kTap ? IFF_TAP : IFF_TUN) | IFF_NO_PI;
+  const int tun = c.type == LinkType::kBridge ? -1 : ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+  if (c.type == LinkType::kBridge ? ::ioctl(sock, SIOCBRADDBR, c.name) != 0
+                                  : tun < 0 || ::ioctl(tun, TUNSETIFF, &request) != 0) {
+    return std::string("!cannot make the link: ") + strerror(errno);
+  }
+  if (c.state == LinkState::kNoCarrier && tun >= 0 && ::ioctl(tun, TUNSETPERSIST, 1) == 0) {
+    ::close(tun);
+  }
+  if (c.state != LinkState::kDown && interfaceFlags(sock, c.name, IFF_UP) == 0) return "?not up";
+  // The kernel may report a change of carrier up to about a second late. (An empty bridge has
+  // carrier or not by kernel version; it is no tunnel either way.)
+  for (int i = 0; c.type != LinkType::kBridge; ++i, ::usleep(10000)) {
+    if (((interfaceFlags(sock, c.name) & IFF_RUNNING) != 0) == (c.state == LinkState::kRunning)) {
+      break;
+    }
+    if (i == 300) return "?the carrier did not settle";
+  }
+  ::close(STDIN_FILENO);
+  std::string result = IsVPNEnabled() ? "1" : "0";  // then whether our socket left the slot
+  std::error_code ec;
+  result += stdfs::read_symlink("/proc/self/fd/0", ec) == "/dev/null" ? "1" : "0";
+  const std::optional<plist::Dictionary> settings = network::copySystemProxySettings();
+  for (const auto& [key, value] :
+       *settings->find(network::kScopedSettingsKey)->as<plist::Dictionary>()) {
+    result += "\n" + key;
+  }
+  return result;
+} catch (...) {
+  return "?an exception";
 }
 
-TEST(VpnInNetworkNamespace, AnswersFromTheInterfacesThatAreUp) {
-  const std::tuple<const char*, std::vector<std::pair<const char*, bool>>, bool> cases[] = {
-      {"utun3 up", {{"utun3", true}}, true},
-      {"utun3 present but down", {{"utun3", false}}, false},
-      {"ppp0 up beside eth0", {{"eth0", true}, {"ppp0", true}}, true},
-  };
-  for (const auto& [name, tuns, expected] : cases) {
-    const std::optional<bool> answer = isVPNEnabledInNamespace(tuns);
-    if (!answer && !HasFailure()) GTEST_SKIP() << "no network namespace with TUN devices here";
-    ASSERT_TRUE(answer.has_value()) << name;
-    EXPECT_EQ(*answer, expected) << name;
+class VpnInNetworkNamespace : public ::testing::TestWithParam<NamespaceCase> {};
+
+TEST_P(VpnInNetworkNamespace, CountsRunningTunnelsOfEveryKindAndMarkedNames) {
+  const NamespaceCase& c = GetParam();
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {  // the namespace and its links go when the child exits
+    const std::string result = vpnInNewNamespace(c);
+    ::_exit(::write(out[1], result.data(), result.size()) == std::ssize(result) ? 0 : 1);
   }
+  ::close(out[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
+  ::close(out[0]);
+  int status = -1;
+  ASSERT_TRUE(child > 0 && ::waitpid(child, &status, 0) == child && status == 0) << status;
+  if (result.starts_with('!')) GTEST_SKIP() << result.substr(1);
+  ASSERT_FALSE(result.starts_with('?')) << result.substr(1);
+  std::set<std::string> expected = {"lo"}, keys;
+  if (c.state != LinkState::kDown) expected.insert(c.name);
+  if (c.state == LinkState::kRunning && c.type != LinkType::kBridge) {
+    expected.insert("utun:" + std::string(c.name));
+  }
+  std::istringstream lines(result);
+  std::string answers;  // IsVPNEnabled, and /dev/null in the closed slot
+  std::getline(lines, answers);
+  for (std::string line; std::getline(lines, line);) keys.insert(line);
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(answers, std::string(c.vpn ? "1" : "0") + "1");
 }
+
+// The interface names of common VPN clients, which hold no marker: each counts as a tunnel that
+// runs, and not without carrier or when down. Then names that count whatever the link.
+std::vector<NamespaceCase> namespaceCases() {
+  std::vector<NamespaceCase> cases;
+  for (const LinkState state : {LinkState::kRunning, LinkState::kNoCarrier, LinkState::kDown}) {
+    for (const char* name : {"wg0", "tailscale0", "nordlynx", "gpd0", "foo0"}) {
+      const LinkType type = name[0] == 'g' || name[0] == 'f' ? LinkType::kTap : LinkType::kTun;
+      cases.push_back({name, type, state, state == LinkState::kRunning});
+    }
+  }
+  cases.push_back({"tun7", LinkType::kTun, LinkState::kNoCarrier, true});
+  cases.push_back({"ppp0", LinkType::kTap, LinkState::kNoCarrier, true});
+  cases.push_back({"utun3", LinkType::kTun, LinkState::kDown, false});
+  cases.push_back({"utun3", LinkType::kBridge, LinkState::kRunning, true});  // no tunnel
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Links, VpnInNetworkNamespace, ::testing::ValuesIn(namespaceCases()));
 
 // ---------------------------------------------------------------------------------------------
 // canOpenURL over temporary XDG folders
