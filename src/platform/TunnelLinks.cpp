@@ -26,7 +26,7 @@ constexpr std::array<std::string_view, 10> kTunnelKinds = {
 // The kernel answers a local dump at once; this only bounds a wait that should never happen.
 constexpr std::chrono::milliseconds kPatience{1000};
 // A dump datagram is at most 32 KiB; a larger one is refused, never read in part.
-constexpr std::size_t kDatagramSize = 64 * 1024;
+constexpr std::size_t kDatagramSize = std::size_t{64} << 10;
 constexpr std::uint32_t kSequence = 1;  // each call has a socket of its own
 
 constexpr std::size_t align4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
