@@ -149,7 +149,8 @@ class HandlerSearch {
     for (std::size_t i = 0; i < folders_.dataDirs.size(); ++i) {
       if (visitListsIn(folders_.dataDirs[i] / "applications", i)) return true;
       for (const std::string& id : idsByFolder_[i]) {
-        if (application(id) && listsType(*application(id))) return true;
+        const Application* a = application(id);
+        if (a != nullptr && listsType(*a)) return true;
       }
     }
     return false;
@@ -164,14 +165,13 @@ class HandlerSearch {
   };
 
   // The installed application of a desktop id that no removal so far has taken from the type.
-  const std::optional<Application>& application(const std::string& id) {
-    static const std::optional<Application> kNone;
+  const Application* application(const std::string& id) {
     const auto found = installed_.find(id);
-    if (found == installed_.end() || removed_.contains(id)) return kNone;
+    if (found == installed_.end() || removed_.contains(id)) return nullptr;
     Installed& installed = found->second;
     if (!installed.loaded) installed.application = loadApplication(installed.file);
     installed.loaded = true;
-    return installed.application;
+    return installed.application ? &*installed.application : nullptr;
   }
 
   // Added and removed associations of a data folder's list speak only for the entries of that
@@ -201,11 +201,11 @@ class HandlerSearch {
     const std::optional<KeyFile> keys = content ? KeyFile::parse(textOf(*content)) : std::nullopt;
     if (!keys) return false;
     for (const std::string& id : idsFor(*keys, kDefaultApplicationsGroup)) {
-      if (application(id)) return true;
+      if (application(id) != nullptr) return true;
     }
     if (desktopSpecific) return false;
     for (const std::string& id : idsFor(*keys, kAddedAssociationsGroup)) {
-      if (inScope(id, scope) && application(id)) return true;
+      if (inScope(id, scope) && application(id) != nullptr) return true;
     }
     for (std::string& id : idsFor(*keys, kRemovedAssociationsGroup)) {
       if (inScope(id, scope)) removed_.insert(std::move(id));

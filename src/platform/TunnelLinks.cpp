@@ -108,8 +108,8 @@ class Descriptor {
 };
 
 // A netlink route socket that is never descriptor 0, 1 or 2: were a host's standard descriptor
-// closed, another thread's write to it would reach the kernel as a request. Such a low slot is
-// given /dev/null, so that it keeps meaning "nothing" rather than our next descriptor.
+// closed, another thread's write to it would reach the kernel as a request. The socket moves
+// up, and the low slot keeps /dev/null, so that the next descriptor opened does not land there.
 Descriptor openRouteSocket() {
   const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
