@@ -538,6 +538,7 @@ TEST(CanOpenURL, NeedsTheProgramInstalled) {
       {"in a PATH folder relative to it", "Exec=orvo-app\n", "bin", false},
       {"TryExec installed", "TryExec=orvo-app\nExec=orvo-missing\n", "~/bin", true},
       {"TryExec not installed", "TryExec=orvo-missing\nExec=orvo-app\n", "~/bin", false},
+      {"TryExec at a path, no x bit", "TryExec=~/bin/orvo-text\nExec=orvo-app\n", "~/bin", false},
       {"no program", "", "~/bin", false},
   };
   // clang-format on
