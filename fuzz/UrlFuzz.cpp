@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Mixed case on purpose: types compare case-insensitively.
   orvo::fuzz::writeFile(
       orvo::fuzz::scratchXdg() / "XDG_DATA_HOME" / "applications" / "lobby.desktop",
-      "[Desktop Entry]\nType=Application\nName=Lobby\nExec=lobby %u\n"
+      "[Desktop Entry]\nType=Application\nName=Lobby\nExec=/bin/sh %u\n"
       "MimeType=text/plain;x-scheme-handler/Orvo-Lobby;\n");
   return 0;
 }
