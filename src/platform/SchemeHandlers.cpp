@@ -100,26 +100,31 @@ std::optional<Application> loadApplication(const fs::Path& file) {
 }
 
 // The desktop entries below one applications/ folder as (desktop id, file): the path below the
-// folder with '/' turned into '-', in a stable order.
+// folder with '/' turned into '-', in a stable order. Walked without the standard library's
+// directory iterators, which end the process when memory runs out.
 std::vector<std::pair<std::string, fs::Path>> listDesktopFiles(const fs::Path& applications) {
   std::vector<std::pair<std::string, fs::Path>> found;
-  std::error_code ec;
-  stdfs::recursive_directory_iterator it(applications,
-                                         stdfs::directory_options::skip_permission_denied, ec);
+  std::vector<std::pair<std::string, int>> pending{{"", 0}};  // relative folder, depth
   std::size_t visited = 0;
-  for (; !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-    if (++visited > kMaxFolderEntries) break;
-    std::error_code typeError;
-    if (it->is_directory(typeError)) {
-      if (it.depth() + 1 >= kMaxFolderDepth) it.disable_recursion_pending();
-      continue;
+  while (!pending.empty() && visited <= kMaxFolderEntries) {
+    const auto [relative, depth] = std::move(pending.back());
+    pending.pop_back();
+    const std::string folder =
+        relative.empty() ? applications.string() : applications.string() + "/" + relative;
+    const std::optional<std::vector<fs::FolderEntry>> entries = fs::entriesIn(folder);
+    if (!entries) continue;  // a folder that cannot be read holds no entry of ours
+    for (const auto& [name, kind] : *entries) {
+      if (++visited > kMaxFolderEntries) break;
+      const std::string below = relative.empty() ? name : relative + "/" + name;
+      if (kind == fs::FolderEntry::Kind::kFolder) {
+        if (depth + 1 < kMaxFolderDepth) pending.emplace_back(below, depth + 1);
+      } else if (kind == fs::FolderEntry::Kind::kFile && name.size() > kDesktopSuffix.size() &&
+                 name.ends_with(kDesktopSuffix)) {
+        std::string id = below;
+        std::replace(id.begin(), id.end(), '/', '-');
+        found.emplace_back(std::move(id), fs::Path(folder) / name);
+      }
     }
-    const std::string name = it->path().filename().string();
-    if (name.size() <= kDesktopSuffix.size() || !name.ends_with(kDesktopSuffix)) continue;
-    if (!it->is_regular_file(typeError)) continue;
-    std::string id = it->path().lexically_relative(applications).generic_string();
-    std::replace(id.begin(), id.end(), '/', '-');
-    found.emplace_back(std::move(id), it->path());
   }
   std::sort(found.begin(), found.end());
   return found;

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/Process.h"
+
 namespace orvo::network {
 namespace {
 
@@ -114,9 +116,7 @@ Descriptor openRouteSocket() {
   const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
   if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
   const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null < 0 || ::dup3(null, fd, O_CLOEXEC) < 0) ::close(fd);
-  if (null > STDERR_FILENO) ::close(null);
+  if (!process::standInWithNull(fd)) ::close(fd);
   return Descriptor(moved);
 }
 
