@@ -253,9 +253,9 @@ TEST(Bindings, PythonAndCSharpCallEveryEntryPoint) {
     ASSERT_EQ(build.status, 0) << build.output;
   }
   const testing::CommandResult run = testing::runCommand(
-      std::string("env ") + ORVO_FOREIGN_HOST_ENV + " " + ORVO_PYTHON3 + " " + ORVO_TEST_DATA_DIR +
-      "/bindings_check.py " + ORVO_LIBRARY_PATH + " " + ORVO_APP_GROUP_IDENTIFIER + " " + source +
-      "/bindings " + client + " 2>&1");
+      std::string("env ") + ORVO_FOREIGN_HOST_ENV + " PYTHONPATH=" + source + "/bindings/python " +
+      ORVO_PYTHON3 + " " + ORVO_TEST_DATA_DIR + "/bindings_check.py " + ORVO_LIBRARY_PATH + " " +
+      ORVO_APP_GROUP_IDENTIFIER + " " + client + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("bindings: all checks passed"), std::string::npos) << run.output;
   if (client.empty()) GTEST_SKIP() << "no Mono: only the Python binding was checked";
