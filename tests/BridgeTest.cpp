@@ -202,7 +202,8 @@ TEST(OrvoTool, StoreInitSetsUpTheStoreAndOverwritesOnlyWhenForced) {
     const char* state;  // after the run; a run that fails changes nothing
   };
   const Run runs[] = {
-      {"store init --user-id p1 --ref-code R --game a b", 0, "{\"UserID\":\"p1\"}\nrefCode=R a{} b{}"},
+      {"store init --user-id p1 --ref-code R --game a b", 0,
+       "{\"UserID\":\"p1\"}\nrefCode=R a{} b{}"},
       {"SetLastPlayDate a 5", 0, "{\"UserID\":\"p1\"}\nrefCode=R a{..} b{}"},
       {"store init --user-id p1 --game c", 0, "{\"UserID\":\"p1\"}\nrefCode=R a{..} b{} c{}"},
       {"store init --user-id p1 --ref-code R --game b c", 0, nullptr},
@@ -219,7 +220,8 @@ TEST(OrvoTool, StoreInitSetsUpTheStoreAndOverwritesOnlyWhenForced) {
   };
   std::string expected;
   for (const Run& run : runs) {
-    const std::string before = run.state ? "" : testing::readFile(userData) + group.readSuiteBytes();
+    const std::string before =
+        run.state ? "" : testing::readFile(userData) + group.readSuiteBytes();
     const testing::CommandResult result = orvo(run.args);
     EXPECT_EQ(result.status, run.status) << run.args << "\n" << result.output;
     if (run.state) {

@@ -72,8 +72,7 @@ class ThrowawayAppGroup {
 std::string secondsFromNow(double seconds) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f",
-                std::chrono::duration<double>(now).count() + seconds);
+  std::snprintf(text, sizeof text, "%.3f", std::chrono::duration<double>(now).count() + seconds);
   return text;
 }
 
@@ -137,8 +136,9 @@ int runDemo(const std::string& libraryPath) {
     return 1;
   }
   group.write("UserData", kUserData);
-  group.write(stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
-              kSuite);
+  group.write(
+      stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
+      kSuite);
   // An installed application, as far as the URL probe can tell, that opens orvo-lobby links.
   group.writeDataFile(stdfs::path("applications") / "orvo-lobby.desktop",
                       "[Desktop Entry]\nType=Application\nName=Orvo Lobby\nExec=true %u\n"

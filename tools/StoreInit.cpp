@@ -46,7 +46,8 @@ std::pair<std::optional<Request>, std::string> parse(const std::vector<std::stri
       request.force = true;
     } else if (option == "--game") {
       const std::size_t first = i + 1;
-      while (i + 1 < args.size() && !args[i + 1].starts_with("--")) request.games.push_back(args[++i]);
+      while (i + 1 < args.size() && !args[i + 1].starts_with("--"))
+        request.games.push_back(args[++i]);
       if (i + 1 == first) return {std::nullopt, "--game needs at least one KEY"};
     } else if (option == "--user-id" || option == "--ref-code") {
       if (i + 1 == args.size()) return {std::nullopt, option + " needs a value"};
@@ -163,8 +164,9 @@ int initStore(const std::vector<std::string>& args) {
   const std::optional<fs::FileName> container = store::container();
   // The container's path is absolute: every missing folder of it below the root is made.
   if (!container || !fs::createDirectoriesBelow("", std::string_view(*container).substr(1))) {
-    std::fprintf(stderr, "orvo store init: the container %s cannot be created\n",
-                 container ? container->c_str() : "(neither XDG_DATA_HOME nor HOME names a folder)");
+    std::fprintf(
+        stderr, "orvo store init: the container %s cannot be created\n",
+        container ? container->c_str() : "(neither XDG_DATA_HOME nor HOME names a folder)");
     return 1;
   }
   const fs::FileName userDataFile = *container + "/" + std::string(store::kUserDataFile);
@@ -182,9 +184,9 @@ int initStore(const std::vector<std::string>& args) {
     }
     if (userData) {
       const std::string& bytes = *userData;
-      const std::optional<mode_t> permissions =
-          current.status == fs::FileContent::Status::kRead ? std::optional(current.permissions)
-                                                           : std::nullopt;
+      const std::optional<mode_t> permissions = current.status == fs::FileContent::Status::kRead
+                                                    ? std::optional(current.permissions)
+                                                    : std::nullopt;
       if (!fs::replaceFileAtomically(
               userDataFile,
               std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
