@@ -159,8 +159,9 @@ void planSuite(const Request& request, DefaultsSuite& suite, Outcome& outcome) {
 }  // namespace
 
 int initStore(const std::vector<std::string>& args) {
-  auto [request, problem] = parse(args);
-  if (!request) return usageError(problem);
+  const std::pair<std::optional<Request>, std::string> parsed = parse(args);
+  if (!parsed.first) return usageError(parsed.second);
+  const Request& request = *parsed.first;
   const std::optional<fs::FileName> container = store::container();
   // The container's path is absolute: every missing folder of it below the root is made.
   if (!container || !fs::createDirectoriesBelow("", std::string_view(*container).substr(1))) {
@@ -174,8 +175,8 @@ int initStore(const std::vector<std::string>& args) {
   // Under the suite's lock, which also keeps two installers from writing UserData at once.
   const bool stored = store::updateSuite([&](DefaultsSuite& suite) {
     const fs::FileContent current = fs::readFile(userDataFile);
-    const std::optional<std::string> userData = planUserData(*request, current, outcome);
-    planSuite(*request, suite, outcome);
+    const std::optional<std::string> userData = planUserData(request, current, outcome);
+    planSuite(request, suite, outcome);
     if (!outcome.conflicts.empty()) return false;
     // The suite first: when it cannot be written, nothing is.
     if (!suite.synchronize()) {
