@@ -16,8 +16,8 @@ A comment line just before a block can say more, `<!-- readme: ... -->` with any
   repository         run the sh block from the repository's root (commands of this tree)
   ci                 every command of the sh block is a step of .ci/run, run there as written:
                      checked, not run twice
-  stop after N s     run the sh block for N seconds at most, then interrupt it (a long run
-                     that must start well and stop cleanly)
+  stop after N s     a long run: the sh block passes when it has not failed within N seconds
+                     and then stops when interrupted (SIGINT)
 Every block that runs has a throwaway store of its own (XDG_DATA_HOME). Exits non-zero at the
 first block that fails.
 """
@@ -59,12 +59,19 @@ def option(options, name):
 
 
 def run(command, cwd, env, stop_after=None):
+    """The exit status; 0 for a command still running after `stop_after` seconds that then
+    stops when interrupted (it ran its time without failing)."""
     process = subprocess.Popen(command, cwd=cwd, env=env, start_new_session=True)
     try:
         return process.wait(timeout=stop_after)
     except subprocess.TimeoutExpired:
         os.killpg(process.pid, signal.SIGINT)
-        return process.wait(timeout=120)
+    try:
+        process.wait(timeout=60)
+        return 0
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        return process.wait()
 
 
 def ci_steps():
