@@ -16,8 +16,14 @@ rm -rf "$out" && mkdir -p "$out/src"
 
 # The build runs in a copy: dpkg-buildpackage writes beside its tree and into debian/.
 tar -C "$ORVO_ROOT" --exclude=./build --exclude=./.git -cf - . | tar -C "$out/src" -xf -
+fail() { echo "package.sh: $*" >&2; exit 1; }
 (cd "$out/src" &&
-  DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b -Pnocheck)
+  DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b -Pnocheck) 2>&1 |
+  tee "$out/build.log"
+# A Debian build keeps warnings as warnings; with its hardening flags there must be none.
+if grep -E '^[^ ]+:[0-9]+:[0-9]+: warning:' "$out/build.log"; then
+  fail "the package build warns"
+fi
 lintian --fail-on error,warning "$out"/*.changes && echo "lintian: no error, no warning"
 ls "$out"/liborvomodule1-dbgsym_*.deb "$out"/orvo-tools-dbgsym_*.deb >/dev/null
 debs=("$out"/liborvomodule1_*.deb "$out"/liborvomodule-dev_*.deb "$out"/orvo-tools_*.deb
@@ -29,7 +35,6 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 export HOME="$work" XDG_DATA_HOME="$work/data"
-fail() { echo "package.sh: $*" >&2; exit 1; }
 # One version everywhere: the changelog, the library's project, the Python package.
 [[ $(orvo --version) == "orvo $version, "* ]] || fail "orvo is not version $version"
 [[ $(python3 -c 'import orvomodule; print(orvomodule.__version__)') == "$version" ]] ||
