@@ -190,9 +190,8 @@ std::optional<Host> Host::load(const std::string& path) {
   return Host(handle);
 }
 
-std::optional<std::string> Host::call(const std::string& requested,
-                                      const std::vector<std::string>& args,
-                                      std::vector<std::string>* logLines) const {
+Host::Result Host::call(const std::string& requested, const std::vector<std::string>& args,
+                        std::vector<std::string>* logLines) const {
   // The Latin spelling is accepted on the command line for convenience; the symbol bound is
   // always the exported one.
   const std::string entry = requested == "GetCurrentGameOnFire" ? kCurrentOnFireName : requested;
@@ -200,17 +199,17 @@ std::optional<std::string> Host::call(const std::string& requested,
   if (found == nullptr) {
     std::fprintf(stderr, "orvo: unknown entry point %s (orvo --help lists them)\n",
                  requested.c_str());
-    return std::nullopt;
+    return {Result::Status::kUsage, {}};
   }
   const Signature signature = found->signature;
   if (args.size() != arity(signature)) {
     std::fprintf(stderr, "orvo: %s takes %zu argument(s)\n", requested.c_str(), arity(signature));
-    return std::nullopt;
+    return {Result::Status::kUsage, {}};
   }
   void* symbol = ::dlsym(handle_.get(), entry.c_str());
   if (symbol == nullptr) {
     std::fprintf(stderr, "orvo: the library exports no %s\n", requested.c_str());
-    return std::nullopt;
+    return {Result::Status::kUnavailable, {}};
   }
   std::vector<double> numbers(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -223,7 +222,7 @@ std::optional<std::string> Host::call(const std::string& requested,
     const std::optional<double> number = parseDouble(args[i]);
     if (!number) {
       std::fprintf(stderr, "orvo: not a finite decimal number: \"%s\"\n", args[i].c_str());
-      return std::nullopt;
+      return {Result::Status::kUsage, {}};
     }
     numbers[i] = *number;
   }
@@ -233,7 +232,7 @@ std::optional<std::string> Host::call(const std::string& requested,
   const auto release = reinterpret_cast<void (*)(void*)>(::dlsym(handle_.get(), "OrvoModuleFree"));
   if (release == nullptr) {
     std::fprintf(stderr, "orvo: the library exports no OrvoModuleFree\n");
-    return std::nullopt;
+    return {Result::Status::kUnavailable, {}};
   }
   std::optional<StderrCapture> capture;
   if (logLines != nullptr) capture.emplace();
@@ -270,7 +269,7 @@ std::optional<std::string> Host::call(const std::string& requested,
       break;
   }
   if (capture) *logLines = capture->lines();
-  return printed;
+  return {Result::Status::kDone, printed};
 }
 
 std::string defaultLibraryPath() {

@@ -1,5 +1,6 @@
 /*
- * OrvoModule: the code that every game of the group shares.
+ * OrvoModule: the code that every game of the group shares. This header needs C99 or later
+ * (bool, and a universal character name in one function's name), or C++.
  *
  * Conventions, which every function below follows:
  *  1. Text arguments are NUL-terminated UTF-8. They are read during the call only and stay
