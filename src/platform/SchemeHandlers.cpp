@@ -109,13 +109,14 @@ std::vector<std::pair<std::string, fs::Path>> listDesktopFiles(const fs::Path& a
   while (!pending.empty() && visited <= kMaxFolderEntries) {
     const auto [relative, depth] = std::move(pending.back());
     pending.pop_back();
-    const std::string folder =
-        relative.empty() ? applications.string() : applications.string() + "/" + relative;
+    std::string folder = applications.string();
+    if (!relative.empty()) folder.append("/").append(relative);
     const std::optional<std::vector<fs::FolderEntry>> entries = fs::entriesIn(folder);
     if (!entries) continue;  // a folder that cannot be read holds no entry of ours
     for (const auto& [name, kind] : *entries) {
       if (++visited > kMaxFolderEntries) break;
-      const std::string below = relative.empty() ? name : relative + "/" + name;
+      const std::string below =
+          relative.empty() ? name : std::string(relative).append("/").append(name);
       if (kind == fs::FolderEntry::Kind::kFolder) {
         if (depth + 1 < kMaxFolderDepth) pending.emplace_back(below, depth + 1);
       } else if (kind == fs::FolderEntry::Kind::kFile && name.size() > kDesktopSuffix.size() &&
