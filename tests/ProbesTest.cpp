@@ -394,14 +394,10 @@ TEST(CanOpenURL, TakesTheTextAsItIs) {
       {nullptr, "(null)", false},
       {"orvotest://\xC0\xAF", "(null)", false},  // not UTF-8: an overlong '/'
       {"orvotest:", "orvotest:", true},
-      {"orvotest:path/only?q=1#f", "orvotest:path/only?q=1#f", true},
-      {"OrvoTest://host:8080/a%20b", "OrvoTest://host:8080/a%20b", true},
-      {" orvotest://x", "(null)", false},         // not trimmed
-      {"orvotest://x\n", "(null)", false},        // not trimmed
-      {"orvotest://x y", "(null)", false},        // not escaped
-      {"orvotest://%zz", "(null)", false},        // a bad escape
-      {"orvotest://h\xC3\xA9", "(null)", false},  // non-ASCII is not URI syntax
-      {"//orvotest/x", "//orvotest/x", false},    // a reference without a scheme
+      {"OrvoTest://x", "OrvoTest://x", true},
+      {" orvotest://x", "(null)", false},       // not trimmed
+      {"orvotest://x y", "(null)", false},      // not escaped
+      {"//orvotest/x", "//orvotest/x", false},  // a reference without a scheme
       {"orvotest", "orvotest", false},            // a relative path, not a scheme
       {"", "(null)", false},
       {"orvotest2://x", "orvotest2://x", false},
