@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "LogCapture.h"
 #include "platform/Utf8.h"
 
 namespace orvo::tool {
@@ -134,49 +135,6 @@ std::string takeText(char* text, void (*release)(void*)) {
 
 std::string printBool(bool value) { return value ? "1" : "0"; }
 
-// Sends standard error to a temporary file while alive, and gives back what was written.
-class StderrCapture {
- public:
-  StderrCapture() : saved_(::dup(STDERR_FILENO)) {
-    std::fflush(stderr);
-    char name[] = "/tmp/orvo-log-XXXXXX";
-    file_ = ::mkstemp(name);
-    if (file_ >= 0) {
-      ::unlink(name);
-      ::dup2(file_, STDERR_FILENO);
-    }
-  }
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-  ~StderrCapture() {
-    restore();
-    if (file_ >= 0) ::close(file_);
-    if (saved_ >= 0) ::close(saved_);
-  }
-  std::vector<std::string> lines() {
-    restore();
-    std::vector<std::string> out;
-    if (file_ < 0) return out;
-    std::string content;
-    char buf[4096];
-    ::lseek(file_, 0, SEEK_SET);
-    for (ssize_t n = 0; (n = ::read(file_, buf, sizeof buf)) > 0;) {
-      content.append(buf, static_cast<std::size_t>(n));
-    }
-    std::istringstream in(content);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
-
- private:
-  void restore() const {
-    std::fflush(stderr);
-    if (saved_ >= 0) ::dup2(saved_, STDERR_FILENO);
-  }
-  int saved_;
-  int file_ = -1;
-};
-
 }  // namespace
 
 void Host::Closer::operator()(void* handle) const { ::dlclose(handle); }
@@ -234,7 +192,7 @@ Host::Result Host::call(const std::string& requested, const std::vector<std::str
     std::fprintf(stderr, "orvo: the library exports no OrvoModuleFree\n");
     return {Result::Status::kUnavailable, {}};
   }
-  std::optional<StderrCapture> capture;
+  std::optional<LogCapture> capture;
   if (logLines != nullptr) capture.emplace();
   std::string printed;
   switch (signature) {
@@ -268,7 +226,7 @@ Host::Result Host::call(const std::string& requested, const std::vector<std::str
       printed = printBool(reinterpret_cast<bool (*)()>(symbol)());
       break;
   }
-  if (capture) *logLines = capture->lines();
+  if (capture) *logLines = capture->rawLines();
   return {Result::Status::kDone, printed};
 }
 
