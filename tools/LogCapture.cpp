@@ -27,7 +27,7 @@ LogCapture::~LogCapture() {
   if (file_ >= 0) ::close(file_);
 }
 
-std::vector<std::string> LogCapture::rawLines() {
+std::vector<std::string> LogCapture::rawLines() const {
   std::fflush(stderr);
   std::string content;
   char buf[4096];
@@ -41,7 +41,7 @@ std::vector<std::string> LogCapture::rawLines() {
   return lines;
 }
 
-std::vector<std::string> LogCapture::lines() {
+std::vector<std::string> LogCapture::lines() const {
   std::vector<std::string> messages;
   for (const std::string& line : rawLines()) {
     const bool starts = line.size() > 24 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&

@@ -16,10 +16,10 @@ class LogCapture {
   ~LogCapture();
 
   // Whole lines as written so far, prefix included.
-  std::vector<std::string> rawLines();
+  std::vector<std::string> rawLines() const;
   // The messages written so far, without the "date time program[pid:tid] " prefix; the
   // continuation lines of a message (a list's rendering) joined back to it.
-  std::vector<std::string> lines();
+  std::vector<std::string> lines() const;
 
  private:
   int saved_;
