@@ -4,7 +4,6 @@
 #define ORVO_FUZZ_FUZZSUPPORT_H_
 
 #include <fcntl.h>
-#include <sanitizer/common_interface_defs.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -22,6 +21,9 @@
 // Stops the run, naming the condition, when it does not hold.
 #define FUZZ_CHECK(condition) \
   ((condition) ? void() : ::orvo::fuzz::fail(#condition, __FILE__, __LINE__))
+
+// Present when a sanitizer's runtime is linked in; the seeds also run without one.
+extern "C" __attribute__((weak)) void __sanitizer_set_report_fd(void* fd);
 
 namespace orvo::fuzz {
 
@@ -42,7 +44,9 @@ auto quietly(F&& f) {
     ~Restore() { ::dup2(kRealStderr, STDERR_FILENO); }
   };
   FUZZ_CHECK(kRealStderr >= 0 && kNull >= 0);
-  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(kRealStderr)));
+  if (__sanitizer_set_report_fd != nullptr) {
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(kRealStderr)));
+  }
   ::dup2(kNull, STDERR_FILENO);
   const Restore restore;
   return f();

@@ -137,8 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   call([&] { text.reset(SetNextGameOnFire(second.c_str(), time)); });
   const auto onFire = [&](const auto& game) {
     const plist::Value* end = entry(&game.second, "OnFireEndDate");
-    const std::optional<double> date = end ? end->number() : std::nullopt;
-    return game.first.c_str() == std::string_view(text.get()) && date &&
+    const double* date = end ? end->as<double>() : nullptr;  // the module writes reals
+    return game.first.c_str() == std::string_view(text.get()) && date != nullptr &&
            (*date == time || (std::isnan(*date) && std::isnan(time)));
   };
   FUZZ_CHECK(text ? registry() && std::any_of(registry()->begin(), registry()->end(), onFire)

@@ -1,5 +1,6 @@
 // A desktop entry and a mimeapps.list (the parts around the first line "%%"): neither the
-// scheme's case nor CRLF line ends change whether something handles it.
+// scheme's case, CRLF line ends nor a comment line in Latin-1 change whether something handles
+// it. The seeds' program, lobby, is installed on PATH.
 #include "FuzzSupport.h"
 #include "platform/SchemeHandlers.h"
 
@@ -14,7 +15,13 @@ std::string withCrlf(std::string_view text) {
 }
 
 bool handled(std::string_view desktopEntry, std::string_view list, std::string_view scheme) {
-  static const stdfs::path xdg = scratchXdg();
+  static const stdfs::path xdg = [] {
+    const stdfs::path root = scratchXdg();
+    writeFile(root / "bin" / "lobby", "#!/bin/sh\n");
+    stdfs::permissions(root / "bin" / "lobby", stdfs::perms(0755));
+    ::setenv("PATH", (root / "bin").c_str(), 1);
+    return root;
+  }();
   writeFile(xdg / "XDG_DATA_HOME" / "applications" / "orvo-fuzz.desktop", desktopEntry);
   writeFile(xdg / "XDG_CONFIG_HOME" / "mimeapps.list", list);
   return quietly(
@@ -30,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view list = cut == input.npos ? "" : input.substr(cut + 4);
   const bool yes = handled(entry, list, "orvo-lobby");
   FUZZ_CHECK(handled(entry, list, "ORVO-Lobby") == yes);
+  FUZZ_CHECK(handled(std::string(entry) + "\n# caf\xE9\n", list, "orvo-lobby") == yes);
   if (input.find('\r') == input.npos) {
     FUZZ_CHECK(handled(withCrlf(entry), withCrlf(list), "orvo-lobby") == yes);
   }

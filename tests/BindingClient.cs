@@ -1,6 +1,6 @@
 // A host in C#: calls every entry point through the binding in the order the bindings check
-// gives, with the key and peer message it names, and prints each result as a JSON value in
-// ASCII, whatever the console's encoding.
+// gives, with the key and peer message it names, and text the binding must refuse; prints each
+// result as a JSON value in ASCII, whatever the console's encoding.
 using System;
 using System.Text;
 using Orvo;
@@ -21,17 +21,27 @@ static class BindingClient
         return text.Append('"').ToString();
     }
 
+    // "refused" when the binding throws ArgumentException for text the module would misread.
+    static string Refused(Action call)
+    {
+        try { call(); } catch (ArgumentException) { return "refused"; }
+        return "called";
+    }
+
     static int Main(string[] args)
     {
         string key = System.IO.File.ReadAllText(args[0]), message = args[1];
-        OrvoModule.SetEventDate(2.0);
         OrvoModule.SetLastPlayDate("a", 5.0);
+        string nul = Refused(() => OrvoModule.SetLastPlayDate("a\0junk", 9.0));
+        string surrogate = Refused(() => OrvoModule.SetLastPlayDate("\uD800", 9.0));
         object[] results = {
             OrvoModule.GetUserID(), OrvoModule.GetRefCode(),
             OrvoModule.SetInterstitialDate("a", 100.0, 60.0), OrvoModule.SetNextGameOnFire("a", 4e9),
             OrvoModule.GetCurrentGameOnFire(), OrvoModule.GetAllGames(),
             OrvoModule.GetEncryptedData("Gr\u00fc\u00dfe", key), OrvoModule.GetDecryptedData(message, key),
-            OrvoModule.CanOpenURL("not a url"), OrvoModule.IsVPNEnabled(), OrvoModule.GetStoreCode(),
+            OrvoModule.GetDecryptedData(message, "no key"), OrvoModule.CanOpenURL("not a url"),
+            OrvoModule.GetStoreCode(), nul == surrogate ? nul : nul + "/" + surrogate,
+            OrvoModule.IsVPNEnabled(),
         };
         foreach (object result in results) Console.WriteLine(Json(result));
         return 0;

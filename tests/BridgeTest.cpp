@@ -57,18 +57,23 @@ const std::set<std::string> kExpectedSymbols = {
     "DataManager::removePaddingFromData(std::span<unsigned char const, 18446744073709551615ul>)",
 };
 
-TEST(ExportedSymbols, AreExactlyTheModuleInterface) {
+// Exactly those, each in the version node ORVOMODULE_1.0 (whose own definition is the one other
+// entry).
+TEST(ExportedSymbols, AreExactlyTheModuleInterfaceInItsVersionNode) {
   const testing::CommandResult nm = testing::runCommand(
       std::string(ORVO_NM) + " -D --defined-only --demangle " + ORVO_LIBRARY_PATH);
   ASSERT_EQ(nm.status, 0);
   std::set<std::string> names;
   std::istringstream in(nm.output);
   for (std::string line; std::getline(in, line);) {
-    // "<address> <type> <name>"; the name may hold blanks (demangled arguments).
+    // "<address> <type> <name>@@<version>"; the name may hold blanks (demangled arguments).
     const std::size_t nameStart = line.find(' ', line.find(' ') + 1);
     if (nameStart == std::string::npos) continue;
     const std::string name = line.substr(nameStart + 1);
-    names.insert(name.substr(0, name.find('@')));
+    if (name == "ORVOMODULE_1.0") continue;
+    const std::size_t at = name.find('@');
+    EXPECT_EQ(at == std::string::npos ? "" : name.substr(at), "@@ORVOMODULE_1.0") << name;
+    names.insert(name.substr(0, at));
   }
   EXPECT_EQ(names, kExpectedSymbols);
 }
@@ -95,23 +100,31 @@ TEST(LibraryFile, HasItsSonameAndVersionDataAndBindsOnlyTheCyrillicName) {
             std::string("@(#)PROGRAM:OrvoModule  PROJECT:OrvoModule-1\n", 46));
 }
 
-// The orvo tool as a person uses it: its help, the numbers it refuses, and the store it shows,
-// checks and moves aside.
+// orvo with the arguments, as a shell runs it; standard error mixed in.
+testing::CommandResult orvo(const std::string& args) {
+  return testing::runCommand(std::string(ORVO_EMULATOR) + " " + ORVO_TOOL_PATH + " " + args +
+                             " 2>&1");
+}
+
+// The orvo tool as a person uses it: its exit statuses, the numbers it refuses, and the store it
+// shows, checks and heals.
 TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
   testing::TempAppGroup group;
-  const auto orvo = [](const std::string& args) {
-    return testing::runCommand(std::string(ORVO_EMULATOR) + " " + ORVO_TOOL_PATH + " " + args +
-                               " 2>&1");
-  };
-  const testing::CommandResult help = orvo("--help");
-  EXPECT_EQ(help.status, 0);
-  for (const char* name :
-       {"GetUserID", "GetRefCode", "SetEventDate", "SetLastPlayDate", "SetInterstitialDate",
-        "SetNextGameOnFire", "GetCurrentGameOnFire", "GetAllGames", "GetEncryptedData",
-        "GetDecryptedData", "CanOpenURL", "IsVPNEnabled", "GetStoreCode"}) {
-    EXPECT_NE(help.output.find(name), std::string::npos) << name;
+  EXPECT_EQ(orvo("--help").status, 0);
+  // Misuse is 2 with the usage on standard error; a call that cannot be made is 1.
+  for (const char* misuse : {"", "--lib", "--lib --help", "--version extra", "--help extra",
+                             "demo extra", "store --bogus", "--bogus", "GetUserID extra"}) {
+    const testing::CommandResult result = orvo(misuse);
+    EXPECT_EQ(result.status, 2) << misuse;
+    if (std::string(misuse) != "GetUserID extra") {
+      EXPECT_NE(result.output.find("usage: orvo"), std::string::npos) << misuse;
+    }
   }
-  EXPECT_EQ(orvo("--version").output, "orvo 1.0.0, app group " ORVO_APP_GROUP_IDENTIFIER "\n");
+  EXPECT_EQ(testing::runCommand(std::string(ORVO_EMULATOR) + " " + ORVO_TOOL_PATH + " 2>/dev/null")
+                .output,
+            "");
+  EXPECT_EQ(orvo("--lib /nonexistent/libOrvoModule.so.1 GetUserID").status, 1);
+  EXPECT_EQ(orvo("--lib libc.so.6 GetUserID").status, 1);
   for (const char* number : {"nan", "inf", "1e400", "0x10", "' 1'", "''", "1,5"}) {
     EXPECT_EQ(orvo(std::string("SetEventDate ") + number).status, 2) << number;
   }
@@ -165,6 +178,65 @@ TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
   EXPECT_NE(none.output.find("nothing to heal"), std::string::npos) << none.output;
 }
 
+// orvo store init as an installer runs it, one run after another on one store: the container
+// made, values added beside the others, the same values again accepted, and every run that
+// would overwrite (unless forced) or is misused leaving each stored byte as it was.
+TEST(OrvoTool, StoreInitSetsUpTheStoreAndOverwritesOnlyWhenForced) {
+  testing::TempAppGroup group;
+  std::filesystem::remove_all(group.dataHome() / "app-groups");
+  const std::filesystem::path userData = group.container() / "UserData";
+  const auto state = [&] {
+    const std::optional<plist::Value> suite = group.readSuite();
+    if (!suite) return std::string("no suite");
+    const plist::Value* refCode = suite->as<plist::Dictionary>()->find("refCode");
+    std::string out = testing::readFile(userData) + "refCode=" + *refCode->as<std::string>();
+    for (const auto& [game, record] : group.games()) {
+      out += " " + game + (record.as<plist::Dictionary>()->empty() ? "{}" : "{..}");
+    }
+    return out;
+  };
+  struct Run {
+    const char* args;
+    int status;
+    const char* state;  // after the run; a run that fails changes nothing
+  };
+  const Run runs[] = {
+      {"store init --user-id p1 --ref-code R --game a b", 0,
+       "{\"UserID\":\"p1\"}\nrefCode=R a{} b{}"},
+      {"SetLastPlayDate a 5", 0, "{\"UserID\":\"p1\"}\nrefCode=R a{..} b{}"},
+      {"store init --user-id p1 --game c", 0, "{\"UserID\":\"p1\"}\nrefCode=R a{..} b{} c{}"},
+      {"store init --user-id p1 --ref-code R --game b c", 0, nullptr},
+      {"store init --user-id p1 --game a d", 1, nullptr},
+      {"store init --user-id p2 --game d", 1, nullptr},
+      {"store init --user-id p1 --ref-code S --game d", 1, nullptr},
+      {"store init --user-id p1", 2, nullptr},
+      {"store init --game d", 2, nullptr},
+      {"store init --user-id '' --game d", 2, nullptr},
+      {"store init --user-id p1 --game d --user-id p2", 2, nullptr},
+      {"store init --user-id p1 --game", 2, nullptr},
+      {"store init --user-id p2 --ref-code S --force --game a", 0,
+       "{\"UserID\":\"p2\"}\nrefCode=S a{} b{} c{}"},
+  };
+  std::string expected;
+  for (const Run& run : runs) {
+    const std::string before =
+        run.state ? "" : testing::readFile(userData) + group.readSuiteBytes();
+    const testing::CommandResult result = orvo(run.args);
+    EXPECT_EQ(result.status, run.status) << run.args << "\n" << result.output;
+    if (run.state) {
+      expected = run.state;
+    } else if (run.status != 0) {
+      EXPECT_EQ(testing::readFile(userData) + group.readSuiteBytes(), before) << run.args;
+    }
+    EXPECT_EQ(state(), expected) << run.args;
+  }
+  // A UserData that cannot be read is not a missing one.
+  std::filesystem::remove(userData);
+  std::filesystem::create_directory(userData);
+  EXPECT_EQ(orvo("store init --user-id p2 --game e").status, 1);
+  EXPECT_FALSE(group.games().find("e"));
+}
+
 // Hosts in other languages: the Python and C# bindings call every entry point of the built
 // library (C# where Mono is installed; not under the sanitizers, whose runtime Mono cannot load).
 TEST(Bindings, PythonAndCSharpCallEveryEntryPoint) {
@@ -182,9 +254,9 @@ TEST(Bindings, PythonAndCSharpCallEveryEntryPoint) {
     ASSERT_EQ(build.status, 0) << build.output;
   }
   const testing::CommandResult run = testing::runCommand(
-      std::string("env ") + ORVO_FOREIGN_HOST_ENV + " " + ORVO_PYTHON3 + " " + ORVO_TEST_DATA_DIR +
-      "/bindings_check.py " + ORVO_LIBRARY_PATH + " " + ORVO_APP_GROUP_IDENTIFIER + " " + source +
-      "/bindings " + client + " 2>&1");
+      std::string("env ") + ORVO_FOREIGN_HOST_ENV + " PYTHONPATH=" + source + "/bindings/python " +
+      ORVO_PYTHON3 + " " + ORVO_TEST_DATA_DIR + "/bindings_check.py " + ORVO_LIBRARY_PATH + " " +
+      ORVO_APP_GROUP_IDENTIFIER + " " + client + " 2>&1");
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("bindings: all checks passed"), std::string::npos) << run.output;
   if (client.empty()) GTEST_SKIP() << "no Mono: only the Python binding was checked";

@@ -1,4 +1,5 @@
-/* The public header used from C: it compiles as C and its functions link and run. */
+/* The public header used from C: it compiles as C99 and its functions link and run. */
+#define _POSIX_C_SOURCE 200809L /* setenv, beside strict C99 */
 #include <OrvoModule/OrvoModule.h>
 #include <stdlib.h>
 #include <string.h>

@@ -273,13 +273,6 @@ TEST(Decryption, PeerMessagesJoinTheirChunksUnderTheZeroByteRule) {
   }
 }
 
-// The cut itself, also on blocks no public-key operation gives back (with a leading zero byte).
-TEST(Decryption, RemovePaddingCutsBetweenTheFirstTwoZeroBytes) {
-  EXPECT_EQ(DataManager::removePaddingFromData(Bytes()), Bytes());
-  EXPECT_EQ(DataManager::removePaddingFromData(Bytes{0, 'a', 0, 'b'}), bytes("a"));
-  EXPECT_EQ(DataManager::removePaddingFromData(Bytes{0, 0, 'a'}), Bytes());
-}
-
 TEST(BadArguments, GiveNullAndNoCrash) {
   const std::string key = peer(2048).publicPem(), message = peer(2048).message({"hi"});
   const std::string invalidUtf8 = "\xC3\x28";

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <clocale>
+#include <fstream>
 #include <thread>
 
 #include "platform/DefaultsSuite.h"
@@ -258,7 +259,11 @@ TEST(OutOfMemory, EveryAllocationFailingGivesTheNoValueResult) {
   }
   SeededGroup group;
   testing::ScopedEnvironment env;
-  env.set("XDG_DATA_DIRS", group.dataHome().string());
+  env.set("XDG_DATA_DIRS", (group.dataHome() / "share").string());
+  const stdfs::path entry = group.dataHome() / "share/applications/vendor/orvo.desktop";
+  stdfs::create_directories(entry.parent_path());
+  std::ofstream(entry) << "[Desktop Entry]\nType=Application\nExec=/bin/sh\n"
+                          "MimeType=x-scheme-handler/orvo;\n";
   const testing::CommandResult run = testing::runCommand(
       std::string(ORVO_EMULATOR) + " " + ORVO_OOM_HOST + " " + ORVO_LIBRARY_PATH +
       " GetUserID GetRefCode GetAllGames GetCurrentGam\u0435OnFire SetEventDate SetLastPlayDate "

@@ -5,7 +5,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_tun.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sockios.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -13,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -21,11 +27,14 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/KeyFile.h"
 #include "platform/ProxySettings.h"
+#include "platform/TunnelLinks.h"
 #include "probes/VpnProbe.h"
 #include "support/TestSupport.h"
 
@@ -80,86 +89,236 @@ TEST(VpnAlgorithm, FindsTunnelMarkersInScopedInterfaceNames) {
   }
 }
 
-// Whether ioctl says the interface is up, after bringing it up when asked to.
-bool interfaceUp(int sock, const char* name, bool bringUp = false) {
-  ifreq request{};
-  std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
-  if (::ioctl(sock, SIOCGIFFLAGS, &request) != 0) return false;
-  if (!bringUp || (request.ifr_flags & IFF_UP) != 0) return (request.ifr_flags & IFF_UP) != 0;
-  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
-  return ::ioctl(sock, SIOCSIFFLAGS, &request) == 0;
+// The netlink dump reader, fed datagrams as the kernel writes them: structs and payloads, each
+// padded to 4 bytes; an attribute or message of the length given, or of its own.
+template <typename T>
+std::string raw(const T& value, const std::string& payload = "") {
+  std::string bytes = std::string(reinterpret_cast<const char*>(&value), sizeof value) + payload;
+  bytes.resize((bytes.size() + 3) & ~std::size_t{3}, '\0');
+  return bytes;
+}
+std::string attribute(unsigned type, const std::string& payload, std::size_t length = 0) {
+  const auto size = static_cast<std::uint16_t>(length ? length : 4 + payload.size());
+  return raw(nlattr{size, static_cast<std::uint16_t>(type)}, payload);
+}
+std::string message(unsigned type, const std::string& body, std::uint32_t length = 0,
+                    std::uint32_t sequence = 7) {
+  const auto size = static_cast<std::uint32_t>(length ? length : 16 + body.size());
+  return raw(nlmsghdr{size, static_cast<std::uint16_t>(type), 0, sequence, 0}, body);
+}
+constexpr unsigned kUp = IFF_UP, kUpAndRunning = IFF_UP | IFF_RUNNING;
+std::string linkWith(const std::string& attributes, unsigned flags = kUpAndRunning,
+                     unsigned short type = ARPHRD_NONE) {
+  return message(RTM_NEWLINK, raw(ifinfomsg{AF_UNSPEC, 0, type, 0, flags, 0}, attributes));
+}
+std::string name(const std::string& n) { return attribute(IFLA_IFNAME, n + '\0'); }
+std::string kind(const std::string& k, unsigned type = IFLA_LINKINFO) {
+  return attribute(type, attribute(IFLA_INFO_KIND, k + '\0'));
+}
+std::string link(const std::string& n, const std::string& k, unsigned flags = kUpAndRunning,
+                 unsigned short type = ARPHRD_NONE) {
+  return linkWith(name(n) + (k.empty() ? "" : kind(k)), flags, type);
 }
 
-// The stand-in on this machine against the interfaces that ioctl says are up.
+TEST(LinkDump, NamesTheRunningTunnelsAndRefusesWhatDoesNotFit) {
+  using P = network::DumpProgress;
+  std::string everyKind;
+  std::vector<std::string> everyName;
+  for (const std::string k :
+       {"tun", "wireguard", "xfrm", "vti", "vti6", "gre", "ip6gre", "ipip", "ip6tnl", "sit"}) {
+    everyKind += link(k + "-x", k);
+    everyName.push_back(k + "-x");
+  }
+  const std::string done = message(NLMSG_DONE, raw(0));
+  const unsigned nested = IFLA_LINKINFO | NLA_F_NESTED;
+  // clang-format off
+  const struct { const char* why; std::string datagram; P progress;
+                 std::vector<std::string> tunnels; } cases[] = {
+      {"every tunnel kind", everyKind, P::kMore, everyName},
+      {"a TAP link, then the end", link("gpd0", "tun", kUpAndRunning, ARPHRD_ETHER) + done,
+       P::kDone, {"gpd0"}},
+      {"no carrier", link("wg0", "wireguard", kUp) + link("t", "tun", 0), P::kMore, {}},
+      {"PPP reports no kind", link("ppp0", "", kUpAndRunning, ARPHRD_PPP), P::kMore, {"ppp0"}},
+      {"a raw-IP modem is ARPHRD_NONE too", link("wwan0", ""), P::kMore, {}},
+      {"kinds of no tunnel", link("b", "bridge") + link("t", "tunx"), P::kMore, {}},
+      {"link info flagged nested", linkWith(name("n") + kind("sit", nested)), P::kMore, {"n"}},
+      {"another request's answer",
+       message(RTM_NEWLINK, "", 0, 8) + message(NLMSG_ERROR, raw(-1), 0, 8), P::kMore, {}},
+      {"an error answer", message(NLMSG_ERROR, raw(-EPERM)), P::kFailed, {}},
+      {"a dump ended by an error", message(NLMSG_DONE, raw(-EINTR)), P::kFailed, {}},
+      {"a header cut short", done.substr(0, 10), P::kFailed, {}},
+      {"bytes after the last message", done.substr(0, 16) + "xyz", P::kFailed, {}},
+      {"a length below the header", message(RTM_NEWLINK, raw(ifinfomsg{}), 8), P::kFailed, {}},
+      {"a length past the datagram", message(RTM_NEWLINK, raw(ifinfomsg{}), 100), P::kFailed, {}},
+      {"a link body cut short", message(RTM_NEWLINK, std::string(8, '\0')), P::kFailed, {}},
+      {"an attribute below its header", linkWith(attribute(1, "", 2)), P::kFailed, {}},
+      {"an attribute past its message", linkWith(attribute(1, "ab", 90)), P::kFailed, {}},
+      {"a kind past its link info",
+       linkWith(attribute(IFLA_LINKINFO, attribute(IFLA_INFO_KIND, "tun", 40))), P::kFailed, {}},
+      {"a name without its NUL", linkWith(attribute(IFLA_IFNAME, "wg0")), P::kFailed, {}},
+      {"an empty name", link("", "tun"), P::kFailed, {}},
+      {"a name too long", link("sixteen-chars-00", "tun"), P::kFailed, {}},
+      {"no name", linkWith(kind("tun")), P::kFailed, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    std::vector<std::string> tunnels;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(c.datagram.data());
+    EXPECT_EQ(network::readLinkDump({bytes, c.datagram.size()}, 7, tunnels), c.progress) << c.why;
+    if (c.progress != P::kFailed) {
+      EXPECT_EQ(tunnels, c.tunnels) << c.why;
+    }
+  }
+}
+
+// The interface's flags from ioctl, after adding `add` to them; 0 when it has none.
+unsigned interfaceFlags(int sock, const char* name, unsigned add = 0) {
+  ifreq request{};
+  std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
+  if (::ioctl(sock, SIOCGIFFLAGS, &request) != 0) return 0;
+  request.ifr_flags = static_cast<short>(request.ifr_flags | add);
+  if (add != 0 && ::ioctl(sock, SIOCSIFFLAGS, &request) != 0) return 0;
+  return static_cast<unsigned short>(request.ifr_flags);
+}
+
+// The stand-in on this machine: the names of the interfaces that ioctl says are up, and "utun:"
+// keys only for interfaces that also run (which of those are tunnels, the namespace cases pin).
 TEST(VpnProbe, ScopesExactlyTheInterfacesThatAreUpAndLogsNothing) {
   using Names = std::unique_ptr<struct if_nameindex[], void (*)(struct if_nameindex*)>;
   const Names names(::if_nameindex(), &::if_freenameindex);
   ASSERT_TRUE(names);
   const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(sock, 0);
-  std::set<std::string> expected, actual;
+  std::set<std::string> up, running, scopedNames, tunnelKeys;
   for (const struct if_nameindex* n = names.get(); n->if_index != 0; ++n) {
-    if (interfaceUp(sock, n->if_name)) expected.insert(n->if_name);
+    const unsigned flags = interfaceFlags(sock, n->if_name);
+    if (flags & IFF_UP) up.insert(n->if_name);
+    if ((flags & kUpAndRunning) == kUpAndRunning) running.insert("utun:" + std::string(n->if_name));
   }
   ::close(sock);
   const std::optional<plist::Dictionary> settings = network::copySystemProxySettings();
   const plist::Value* entry = settings ? settings->find(network::kScopedSettingsKey) : nullptr;
   ASSERT_TRUE(entry && entry->as<plist::Dictionary>());
-  for (const auto& interface : *entry->as<plist::Dictionary>()) actual.insert(interface.first);
-  EXPECT_EQ(actual, expected);
-  EXPECT_FALSE(expected.empty()) << "not even lo is up";
+  for (const auto& [key, value] : *entry->as<plist::Dictionary>()) {
+    (key.starts_with("utun:") ? tunnelKeys : scopedNames).insert(key);
+  }
+  EXPECT_EQ(scopedNames, up);
+  EXPECT_TRUE(std::includes(running.begin(), running.end(), tunnelKeys.begin(), tunnelKeys.end()));
+  EXPECT_FALSE(up.empty()) << "not even lo is up";
   testing::LogCapture log;
   EXPECT_EQ(IsVPNEnabled(), probes::namesTunnelInterface(settings));
   EXPECT_TRUE(log.lines().empty());
 }
 
-// IsVPNEnabled in a child in a fresh network namespace (inside a fresh user namespace where a
-// plain one is not permitted) holding lo, up, and the given TUN devices (name, whether up); they
-// go when the child exits. None when this machine does not let us build that.
-std::optional<bool> isVPNEnabledInNamespace(const std::vector<std::pair<const char*, bool>>& tuns) {
-  enum : int { kNo = 10, kYes = 11, kCannotSetUp = 77 };
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-      ::_exit(kCannotSetUp);
-    }
-    const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (sock < 0 || !interfaceUp(sock, "lo", true)) ::_exit(kCannotSetUp);
-    for (const auto& [name, up] : tuns) {
-      ifreq request{};
-      std::strncpy(request.ifr_name, name, IFNAMSIZ - 1);
-      request.ifr_flags = IFF_TUN | IFF_NO_PI;
-      const int tun = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
-      if (tun < 0 || ::ioctl(tun, TUNSETIFF, &request) != 0 ||
-          std::strcmp(request.ifr_name, name) != 0 || (up && !interfaceUp(sock, name, true))) {
-        ::_exit(kCannotSetUp);
-      }
-    }
-    ::_exit(IsVPNEnabled() ? kYes : kNo);
+// One link in a network namespace of its own, beside lo.
+enum class LinkType { kTun, kTap, kBridge };
+enum class LinkState { kRunning, kNoCarrier, kDown };  // up with carrier, up without, down
+struct NamespaceCase {
+  const char* name;
+  LinkType type;
+  LinkState state;
+  bool vpn;
+  friend void PrintTo(const NamespaceCase& c, std::ostream* os) {
+    *os << c.name << " type " << static_cast<int>(c.type) << " state " << static_cast<int>(c.state);
   }
-  if (child < 0) return nullopt;
-  int status = 0;
-  const bool exited = ::waitpid(child, &status, 0) == child && WIFEXITED(status);
-  const int code = exited ? WEXITSTATUS(status) : -1;
-  if (code == kYes || code == kNo) return code == kYes;
-  if (code != kCannotSetUp) ADD_FAILURE() << "the namespace child ended with status " << status;
-  return nullopt;
+};
+
+// In a fresh network namespace (inside a fresh user namespace where a plain one is not
+// permitted): lo up and the case's link, then, with standard input closed, IsVPNEnabled, whether
+// that left /dev/null in the closed slot, and the scoped keys, one a line. Or a setup problem,
+// '!' where privileges lack, '?' otherwise. A TUN or TAP device stays attached to this process,
+// and so has carrier, unless the case wants none: then it persists unattached.
+std::string vpnInNewNamespace(const NamespaceCase& c) try {
+  if (::unshare(CLONE_NEWNET) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+    return std::string("!no network namespace: ") + strerror(errno);
+  }
+  const int sock = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (sock < 0 || interfaceFlags(sock, "lo", IFF_UP) == 0) return "!cannot bring lo up";
+  ifreq request{};
+  std::strncpy(request.ifr_name, c.name, IFNAMSIZ - 1);
+  request.ifr_flags = (c.type == LinkType::kTap ? IFF_TAP : IFF_TUN) | IFF_NO_PI;
+  const int tun = c.type == LinkType::kBridge ? -1 : ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+  if (c.type == LinkType::kBridge ? ::ioctl(sock, SIOCBRADDBR, c.name) != 0
+                                  : tun < 0 || ::ioctl(tun, TUNSETIFF, &request) != 0) {
+    return std::string("!cannot make the link: ") + strerror(errno);
+  }
+  if (c.state == LinkState::kNoCarrier && tun >= 0 && ::ioctl(tun, TUNSETPERSIST, 1) == 0) {
+    ::close(tun);
+  }
+  if (c.state != LinkState::kDown && interfaceFlags(sock, c.name, IFF_UP) == 0) return "?not up";
+  // The kernel may report a change of carrier up to about a second late. (An empty bridge has
+  // carrier or not by kernel version; it is no tunnel either way.)
+  for (int i = 0; c.type != LinkType::kBridge; ++i, ::usleep(10000)) {
+    if (((interfaceFlags(sock, c.name) & IFF_RUNNING) != 0) == (c.state == LinkState::kRunning)) {
+      break;
+    }
+    if (i == 300) return "?the carrier did not settle";
+  }
+  ::close(STDIN_FILENO);
+  std::string result = IsVPNEnabled() ? "1" : "0";  // then whether our socket left the slot
+  std::error_code ec;
+  result += stdfs::read_symlink("/proc/self/fd/0", ec) == "/dev/null" ? "1" : "0";
+  const std::optional<plist::Dictionary> settings = network::copySystemProxySettings();
+  for (const auto& [key, value] :
+       *settings->find(network::kScopedSettingsKey)->as<plist::Dictionary>()) {
+    result += "\n" + key;
+  }
+  return result;
+} catch (...) {
+  return "?an exception";
 }
 
-TEST(VpnInNetworkNamespace, AnswersFromTheInterfacesThatAreUp) {
-  const std::tuple<const char*, std::vector<std::pair<const char*, bool>>, bool> cases[] = {
-      {"utun3 up", {{"utun3", true}}, true},
-      {"utun3 present but down", {{"utun3", false}}, false},
-      {"ppp0 up beside eth0", {{"eth0", true}, {"ppp0", true}}, true},
-  };
-  for (const auto& [name, tuns, expected] : cases) {
-    const std::optional<bool> answer = isVPNEnabledInNamespace(tuns);
-    if (!answer && !HasFailure()) GTEST_SKIP() << "no network namespace with TUN devices here";
-    ASSERT_TRUE(answer.has_value()) << name;
-    EXPECT_EQ(*answer, expected) << name;
+class VpnInNetworkNamespace : public ::testing::TestWithParam<NamespaceCase> {};
+
+TEST_P(VpnInNetworkNamespace, CountsRunningTunnelsOfEveryKindAndMarkedNames) {
+  const NamespaceCase& c = GetParam();
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {  // the namespace and its links go when the child exits
+    const std::string result = vpnInNewNamespace(c);
+    ::_exit(::write(out[1], result.data(), result.size()) == std::ssize(result) ? 0 : 1);
   }
+  ::close(out[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) result.append(buffer, n);
+  ::close(out[0]);
+  int status = -1;
+  ASSERT_TRUE(child > 0 && ::waitpid(child, &status, 0) == child && status == 0) << status;
+  if (result.starts_with('!')) GTEST_SKIP() << result.substr(1);
+  ASSERT_FALSE(result.starts_with('?')) << result.substr(1);
+  std::set<std::string> expected = {"lo"}, keys;
+  if (c.state != LinkState::kDown) expected.insert(c.name);
+  if (c.state == LinkState::kRunning && c.type != LinkType::kBridge) {
+    expected.insert("utun:" + std::string(c.name));
+  }
+  std::istringstream lines(result);
+  std::string answers;  // IsVPNEnabled, and /dev/null in the closed slot
+  std::getline(lines, answers);
+  for (std::string line; std::getline(lines, line);) keys.insert(line);
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(answers, std::string(c.vpn ? "1" : "0") + "1");
 }
+
+// The interface names of common VPN clients, which hold no marker: each counts as a tunnel that
+// runs, and not without carrier or when down. Then names that count whatever the link.
+std::vector<NamespaceCase> namespaceCases() {
+  std::vector<NamespaceCase> cases;
+  for (const LinkState state : {LinkState::kRunning, LinkState::kNoCarrier, LinkState::kDown}) {
+    for (const char* name : {"wg0", "tailscale0", "nordlynx", "gpd0", "foo0"}) {
+      const LinkType type = name[0] == 'g' || name[0] == 'f' ? LinkType::kTap : LinkType::kTun;
+      cases.push_back({name, type, state, state == LinkState::kRunning});
+    }
+  }
+  cases.push_back({"tun7", LinkType::kTun, LinkState::kNoCarrier, true});
+  cases.push_back({"ppp0", LinkType::kTap, LinkState::kNoCarrier, true});
+  cases.push_back({"utun3", LinkType::kTun, LinkState::kDown, false});
+  cases.push_back({"utun3", LinkType::kBridge, LinkState::kRunning, true});  // no tunnel
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Links, VpnInNetworkNamespace, ::testing::ValuesIn(namespaceCases()));
 
 // ---------------------------------------------------------------------------------------------
 // canOpenURL over temporary XDG folders
@@ -184,27 +343,35 @@ class XdgTree {
 
   const stdfs::path& root() const { return temp_.dataHome(); }
   void set(const Env& variables) {
-    for (auto [name, value] : variables) {
-      for (std::size_t at = 0; value && (at = value->find('~')) != std::string::npos;) {
-        value->replace(at, 1, root().string());
-      }
-      env_.set(name, value);
+    for (const auto& [name, value] : variables) {
+      env_.set(name, value ? std::optional(expanded(*value)) : nullopt);
     }
   }
-  void write(const stdfs::path& relative, const std::string& content) const {
+  void write(const stdfs::path& relative, const std::string& content,
+             stdfs::perms permissions = stdfs::perms(0644)) const {
     stdfs::create_directories((root() / relative).parent_path());
-    std::ofstream(root() / relative, std::ios::binary | std::ios::trunc) << content;
+    std::ofstream(root() / relative, std::ios::binary | std::ios::trunc) << expanded(content);
+    stdfs::permissions(root() / relative, permissions);
   }
 
  private:
+  std::string expanded(std::string text) const {
+    for (std::size_t at = 0; (at = text.find('~', at)) != std::string::npos;) {
+      text.replace(at, 1, root().string());
+    }
+    return text;
+  }
+
   const testing::TempAppGroup temp_;  // a throwaway folder, removed with all it holds
   const stdfs::path saved_ = stdfs::current_path();
   ScopedEnvironment env_;
 };
 
-std::string desktopEntry(const std::string& mimeTypes) {
-  return "[Desktop Entry]\nType=Application\nName=Orvo Test\nExec=/bin/true %u\nMimeType=" +
-         mimeTypes + "\n";
+// A desktop entry of Type=Application with these MIME types and keys (the program and more).
+std::string desktopEntry(const std::string& mimeTypes,
+                         const std::string& keys = "Exec=/bin/true %u\n") {
+  return "[Desktop Entry]\nType=Application\nName=Orvo Test\n" + keys + "MimeType=" + mimeTypes +
+         "\n";
 }
 const std::string kHandler = desktopEntry("x-scheme-handler/orvotest;");
 
@@ -227,14 +394,10 @@ TEST(CanOpenURL, TakesTheTextAsItIs) {
       {nullptr, "(null)", false},
       {"orvotest://\xC0\xAF", "(null)", false},  // not UTF-8: an overlong '/'
       {"orvotest:", "orvotest:", true},
-      {"orvotest:path/only?q=1#f", "orvotest:path/only?q=1#f", true},
-      {"OrvoTest://host:8080/a%20b", "OrvoTest://host:8080/a%20b", true},
-      {" orvotest://x", "(null)", false},         // not trimmed
-      {"orvotest://x\n", "(null)", false},        // not trimmed
-      {"orvotest://x y", "(null)", false},        // not escaped
-      {"orvotest://%zz", "(null)", false},        // a bad escape
-      {"orvotest://h\xC3\xA9", "(null)", false},  // non-ASCII is not URI syntax
-      {"//orvotest/x", "//orvotest/x", false},    // a reference without a scheme
+      {"OrvoTest://x", "OrvoTest://x", true},
+      {" orvotest://x", "(null)", false},       // not trimmed
+      {"orvotest://x y", "(null)", false},      // not escaped
+      {"//orvotest/x", "//orvotest/x", false},  // a reference without a scheme
       {"orvotest", "orvotest", false},            // a relative path, not a scheme
       {"", "(null)", false},
       {"orvotest2://x", "orvotest2://x", false},
@@ -245,9 +408,11 @@ TEST(CanOpenURL, TakesTheTextAsItIs) {
   }
 }
 
+using Files = std::vector<std::pair<std::string, std::string>>;
+
 // Whether CanOpenURL finds a handler for orvotest:// in a tree holding these files (path in the
 // tree, content) with these variables set.
-bool handled(const std::vector<std::pair<std::string, std::string>>& files, const Env& env = {}) {
+bool handled(const Files& files, const Env& env = {}) {
   XdgTree xdg;
   for (const auto& [path, content] : files) xdg.write(path, content);
   xdg.set(env);
@@ -258,71 +423,181 @@ TEST(CanOpenURL, FollowsDesktopEntriesAndMimeAppsLists) {
   const std::string h = "data/applications/h.desktop", h1 = "data1/applications/h.desktop",
                     h2 = "data2/applications/h.desktop", p1 = "data1/applications/plain.desktop",
                     v1 = "data1/applications/vendor/h.desktop", hidden = kHandler + "Hidden=true\n",
-                    plain = desktopEntry("text/plain;");
-  // Where entries are found, how their types are written and read.
-  EXPECT_TRUE(handled({{h2, kHandler}}));
-  EXPECT_TRUE(handled({{v1, kHandler}}));
-  EXPECT_FALSE(handled({{"data1/applications/h.desktop.bak", kHandler}}));
-  EXPECT_FALSE(handled({{"data1/h.desktop", kHandler}}));
-  EXPECT_TRUE(handled({{h1, desktopEntry("text/html;X-Scheme-Handler/OrvoTest;")}}));
-  EXPECT_TRUE(handled({{h1, desktopEntry("x-scheme-handler/orvotest")}}));
-  EXPECT_FALSE(handled({{h1, desktopEntry("x-scheme-handler/orvotestx;")}}));
-  EXPECT_FALSE(handled({{h1, kHandler + "Name[fr]=\xFF\n"}}));
-  EXPECT_FALSE(handled({{h1, kHandler + "garbage\n"}}));
-  EXPECT_FALSE(handled({{h1, "MimeType=x-scheme-handler/orvotest;\n" + kHandler}}));
-  EXPECT_FALSE(
-      handled({{h1, plain + "[Desktop Action a]\nMimeType=x-scheme-handler/orvotest;\n"}}));
-  // Hidden entries, and the first entry of a desktop id shadowing the later ones.
-  EXPECT_FALSE(handled({{h1, hidden}}));
-  EXPECT_TRUE(handled({{h1, kHandler + "Hidden=false\n"}}));
-  EXPECT_FALSE(handled({{h, hidden}, {h2, kHandler}}));
-  EXPECT_TRUE(handled({{h, kHandler}, {h2, hidden}}));
-  EXPECT_FALSE(handled({{v1, hidden}, {"data2/applications/vendor-h.desktop", kHandler}}));
-  // mimeapps.list: defaults and added associations name usable entries; removals hold for the
-  // lists and folders that come after.
-  const auto list = [](const char* group, const char* ids) {
-    return std::string("[") + group + "]\nx-scheme-handler/orvotest=" + ids + "\n";
+                    plain = desktopEntry("text/plain;"),
+                    link =
+                        "[Desktop Entry]\nType=Link\nName=L\nURL=https://orvo.example\n"
+                        "Exec=/bin/true\nMimeType=x-scheme-handler/orvotest;\n",
+                    noTryExec = desktopEntry("x-scheme-handler/orvotest;",
+                                             "TryExec=orvo-missing\nExec=/bin/true\n");
+  const auto list = [](const char* group) {
+    return [=](const char* ids) {
+      return std::string("[") + group + "]\nx-scheme-handler/orvotest=" + ids + "\n";
+    };
   };
+  const auto defaults = list("Default Applications"), added = list("Added Associations"),
+             removed = list("Removed Associations");
   const std::string config = "config/mimeapps.list", config1 = "config1/mimeapps.list",
-                    apps1 = "data1/applications/mimeapps.list",
+                    config2 = "config2/mimeapps.list", apps1 = "data1/applications/mimeapps.list",
                     apps2 = "data2/applications/mimeapps.list",
-                    defaultH = list("Default Applications", "h.desktop"),
-                    removeH = list("Removed Associations", "h.desktop;");
-  EXPECT_TRUE(handled({{config, list("Default Applications", "plain.desktop")}, {p1, plain}}));
-  EXPECT_FALSE(handled({{config, list("Default Applications", "gone.desktop;")}, {p1, plain}}));
-  EXPECT_FALSE(handled({{config, defaultH}, {h1, hidden}}));
-  EXPECT_TRUE(
-      handled({{config1, list("Default Applications", "gone.desktop;h.desktop")}, {h2, plain}}));
-  EXPECT_TRUE(
-      handled({{"config2/mimeapps.list", list("Added Associations", "h.desktop;")}, {h1, plain}}));
-  EXPECT_TRUE(handled({{apps2, list("Added Associations", "h.desktop")}, {h1, plain}}));
-  EXPECT_FALSE(handled(
-      {{config, "[Default Applications]\nx-scheme-handler/other=h.desktop\n"}, {h1, plain}}));
-  EXPECT_TRUE(handled({{config, list("Removed Associations", "g.desktop")}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{config, removeH}, {"config2/mimeapps.list", defaultH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{config, defaultH}, {config1, removeH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{apps2, removeH}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{apps1, removeH}, {h1, kHandler}}));
-  EXPECT_TRUE(handled({{config, list("Added Associations", "h.desktop") + removeH}, {h1, plain}}));
-  EXPECT_TRUE(
-      handled({{config, "x-scheme-handler/orvotest=h.desktop\n" + removeH}, {h1, kHandler}}));
-  // The list of a current desktop, and folders from unset, empty or relative variables.
-  const std::string desktopList = "config/orvo-mimeapps.list";
-  EXPECT_FALSE(handled({{desktopList, defaultH}, {h1, plain}}));
-  EXPECT_TRUE(
-      handled({{desktopList, defaultH}, {h1, plain}}, {{"XDG_CURRENT_DESKTOP", "Other:ORVO"}}));
-  // data1/applications/../orvo-mimeapps.list
-  EXPECT_FALSE(handled({{"data1/orvo-mimeapps.list", defaultH}, {h1, plain}},
-                       {{"XDG_CURRENT_DESKTOP", "../orvo"}}));
-  const std::string homeH = "home/.local/share/applications/h.desktop";
-  EXPECT_FALSE(handled({{homeH, kHandler}}));
-  EXPECT_TRUE(handled({{homeH, kHandler}}, {{"XDG_DATA_HOME", nullopt}}));
-  EXPECT_TRUE(handled({{homeH, kHandler}}, {{"XDG_DATA_HOME", "data"}}));
-  const std::string homeList = "home/.config/mimeapps.list";
-  EXPECT_TRUE(handled({{homeList, removeH}, {h1, kHandler}}));
-  EXPECT_FALSE(handled({{homeList, removeH}, {h1, kHandler}}, {{"XDG_CONFIG_HOME", ""}}));
-  EXPECT_FALSE(handled({{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1"}}));
-  EXPECT_TRUE(handled({{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1:~/data1"}}));
+                    apps3 = "data3/applications/mimeapps.list", desk = "config/orvo-mimeapps.list",
+                    homeH = "home/.local/share/applications/h.desktop",
+                    homeList = "home/.config/mimeapps.list", defaultH = defaults("h.desktop"),
+                    addH = added("h.desktop;"), removeH = removed("h.desktop;");
+  const Env orvo = {{"XDG_CURRENT_DESKTOP", "ORVO"}}, other = {{"XDG_CURRENT_DESKTOP", "X:ORVO"}},
+            up = {{"XDG_CURRENT_DESKTOP", "../orvo"}},
+            threeDirs = {{"XDG_DATA_DIRS", "~/data1:~/data2:~/data3"}};
+  // clang-format off
+  const struct { const char* why; Files files; Env env; bool handled; } cases[] = {
+      // Desktop entries: where they are found, and which are installed applications.
+      {"an entry of the last data folder", {{h2, kHandler}}, {}, true},
+      {"one in a subfolder", {{v1, kHandler}}, {}, true},
+      {"a name not ending in .desktop", {{h1 + ".bak", kHandler}}, {}, false},
+      {"an entry outside applications/", {{"data1/h.desktop", kHandler}}, {}, false},
+      {"types ignore case", {{h1, desktopEntry("text/html;X-Scheme-Handler/OrvoTest")}}, {}, true},
+      {"a longer type", {{h1, desktopEntry("x-scheme-handler/orvotestx;")}}, {}, false},
+      {"blanks in an item", {{h1, desktopEntry("text/plain; x-scheme-handler/orvotest ;")}}, {},
+       false},
+      {"Latin-1 in comments", {{h1, "# \xE9\n" + kHandler + "Comment[de]=M\xFCnchen\n"}}, {}, true},
+      {"a Link", {{h1, link}}, {}, false},
+      {"a Link as the default", {{h1, link}, {config, defaultH}}, {}, false},
+      {"a Link as an added association", {{h1, link}, {config, addH}}, {}, false},
+      {"TryExec not installed, as the default", {{h1, noTryExec}, {config, defaultH}}, {}, false},
+      {"Hidden", {{h1, hidden}}, {}, false},
+      {"Hidden, as the default", {{config, defaultH}, {h1, hidden}}, {}, false},
+      // The first entry of a desktop id shadows the later ones.
+      {"a hidden entry shadows", {{h, hidden}, {h2, kHandler}}, {}, false},
+      {"one shadowing a hidden entry", {{h, kHandler}, {h2, hidden}}, {}, true},
+      {"vendor/h.desktop is vendor-h.desktop",
+       {{v1, hidden}, {"data2/applications/vendor-h.desktop", kHandler}}, {}, false},
+      // Defaults name any installed application of any folder; the first installed one counts.
+      {"a default without the type", {{config, defaults("plain.desktop")}, {p1, plain}}, {}, true},
+      {"a default not installed", {{config, defaults("gone.desktop;")}, {p1, plain}}, {}, false},
+      {"the next default", {{config1, defaults("gone.desktop;h.desktop")}, {h2, plain}}, {}, true},
+      {"another type's default",
+       {{config, "[Default Applications]\nx-scheme-handler/other=h.desktop\n"}, {h1, plain}}, {},
+       false},
+      {"a default of a later data folder's list", {{apps2, defaultH}, {h1, plain}}, {}, true},
+      // Added associations: a data folder's list speaks for its own entries and later ones.
+      {"an addition of a config list", {{config2, addH}, {h1, plain}}, {}, true},
+      {"an addition in the entry's folder", {{apps2, addH}, {h2, plain}}, {}, true},
+      {"an addition for a later folder", {{apps1, addH}, {h2, plain}}, {}, true},
+      {"an addition for an earlier folder", {{apps2, addH}, {h1, plain}}, {}, false},
+      // Removals hold for the lists and folders that follow, with the reach of additions.
+      {"a removal of another entry", {{config, removed("g.desktop")}, {h1, kHandler}}, {}, true},
+      {"a removal, then a default", {{config, removeH}, {config2, defaultH}, {h1, kHandler}}, {},
+       false},
+      {"a default, then a removal", {{config, defaultH}, {config1, removeH}, {h1, kHandler}}, {},
+       true},
+      {"a removal in the entry's folder", {{apps1, removeH}, {h1, kHandler}}, {}, false},
+      {"a removal for an earlier folder", {{apps2, removeH}, {h1, kHandler}}, {}, true},
+      {"the same, then a default", {{apps2, removeH}, {apps3, defaultH}, {h1, plain}}, threeDirs,
+       true},
+      {"an addition before a removal", {{config, addH + removeH}, {h1, plain}}, {}, true},
+      {"a list that does not parse",
+       {{config, "x-scheme-handler/orvotest=h.desktop\n" + removeH}, {h1, kHandler}}, {}, true},
+      // The lists of the current desktops hold defaults only.
+      {"a desktop's default", {{desk, defaultH}, {h1, plain}}, other, true},
+      {"the default of no current desktop", {{desk, defaultH}, {h1, plain}}, {}, false},
+      {"a desktop's addition", {{desk, addH}, {h1, plain}}, orvo, false},
+      {"a desktop's removal", {{desk, removeH}, {h1, kHandler}}, orvo, true},
+      {"a desktop name leaving the folder", {{"data1/orvo-mimeapps.list", defaultH}, {h1, plain}},
+       up, false},
+      // Folders from unset, empty or relative variables.
+      {"XDG_DATA_HOME set", {{homeH, kHandler}}, {}, false},
+      {"XDG_DATA_HOME unset", {{homeH, kHandler}}, {{"XDG_DATA_HOME", nullopt}}, true},
+      {"XDG_DATA_HOME relative", {{homeH, kHandler}}, {{"XDG_DATA_HOME", "data"}}, true},
+      {"XDG_CONFIG_HOME set", {{homeList, removeH}, {h1, kHandler}}, {}, true},
+      {"XDG_CONFIG_HOME empty", {{homeList, removeH}, {h1, kHandler}}, {{"XDG_CONFIG_HOME", ""}},
+       false},
+      {"XDG_DATA_DIRS relative", {{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1"}}, false},
+      {"XDG_DATA_DIRS partly relative", {{h1, kHandler}}, {{"XDG_DATA_DIRS", "data1:~/data1"}},
+       true},
+  };
+  // clang-format on
+  for (const auto& c : cases) EXPECT_EQ(handled(c.files, c.env), c.handled) << c.why;
+}
+
+// The program of an entry (TryExec, else Exec's first argument) must be installed: executable
+// at its absolute path or under a name in a folder of PATH as it is at the call.
+TEST(CanOpenURL, NeedsTheProgramInstalled) {
+  // clang-format off
+  const struct { const char* why; const char* keys; std::optional<std::string> path;
+                 bool handled; } cases[] = {
+      {"on PATH", "Exec=orvo-app %u\n", "/nowhere:~/bin", true},
+      {"not on PATH", "Exec=orvo-app %u\n", "/usr/bin:/bin", false},
+      {"PATH unset: /bin and /usr/bin", "Exec=true\n", nullopt, true},
+      {"at its absolute path", "Exec=~/bin/orvo-app\n", "", true},
+      {"quoted, with a blank", "Exec=\"~/bin/orvo app\" %u\n", "", true},
+      {"not executable", "Exec=orvo-text\n", "~/bin", false},
+      {"a folder", "Exec=orvo-folder\n", "~/bin", false},
+      {"relative to the working directory", "Exec=bin/orvo-app\n", "~/bin", false},
+      {"in a PATH folder relative to it", "Exec=orvo-app\n", "bin", false},
+      {"TryExec installed", "TryExec=orvo-app\nExec=orvo-missing\n", "~/bin", true},
+      {"TryExec not installed", "TryExec=orvo-missing\nExec=orvo-app\n", "~/bin", false},
+      {"TryExec at a path, no x bit", "TryExec=~/bin/orvo-text\nExec=orvo-app\n", "~/bin", false},
+      {"no program", "", "~/bin", false},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    XdgTree xdg;  // its root is the working directory
+    for (const char* program : {"bin/orvo-app", "bin/orvo app"}) {
+      xdg.write(program, "#!/bin/sh\n", stdfs::perms(0755));
+    }
+    xdg.write("bin/orvo-text", "#!/bin/sh\n");
+    stdfs::create_directories(xdg.root() / "bin/orvo-folder");
+    xdg.write("data1/applications/h.desktop", desktopEntry("x-scheme-handler/orvotest;", c.keys));
+    xdg.set({{"PATH", c.path}});
+    EXPECT_EQ(canOpenURLLogging("orvotest://x", "orvotest://x"), c.handled) << c.why;
+  }
+}
+
+// The desktop-entry reader on its own: the application a text describes, from the keys it reads.
+TEST(DesktopEntryReader, ReadsItsOwnKeysStrictlyAndNothingElse) {
+  const std::string head = "[Desktop Entry]\nType=Application\n";
+  // clang-format off
+  const struct { const char* why; std::string text; std::optional<std::string> program;
+                 std::vector<std::string> types; } cases[] = {
+      {"program and types", head + "Exec=app %u\nMimeType=a/b;c/d\n", "app", {"a/b", "c/d"}},
+      {"blanks around '=' and CRLF",
+       "[Desktop Entry] \r\nType = Application\r\nExec=app\r\nMimeType= a/b\r\n", "app", {"a/b"}},
+      {"escapes", head + "Exec=app\nMimeType=a\\;b;c\\sd;e\\\\;\n", "app", {"a;b", "c d", "e\\"}},
+      {"the last of a repeated key", head + "Exec=app\nMimeType=a/b\nMimeType=c/d\n", "app",
+       {"c/d"}},
+      {"another group's keys", head + "Exec=app\n[Desktop Action x]\nMimeType=a/b\nExec=\xFF\n",
+       "app", {}},
+      {"Latin-1 where nothing reads it",
+       "# \xE9\n" + head + "Name[de]=M\xFCnchen\nExec=app\n[X-\xE9]\nk=\xFF\n", "app", {}},
+      {"Latin-1 in MimeType", head + "Exec=app\nMimeType=caf\xE9;\n", nullopt, {}},
+      {"Latin-1 in Exec", head + "Exec=caf\xE9\n", nullopt, {}},
+      {"Latin-1 in TryExec", head + "TryExec=caf\xE9\nExec=app\n", nullopt, {}},
+      {"no Type", "[Desktop Entry]\nExec=app\n", nullopt, {}},
+      {"Hidden, blanks after", head + "Exec=app\nHidden=true \t\n", nullopt, {}},
+      {"not Hidden", head + "Exec=app\nHidden=false\n", "app", {}},
+      {"Hidden, no boolean", head + "Exec=app\nHidden=yes\n", nullopt, {}},
+      {"TryExec before Exec", head + "TryExec=/opt/t\nExec=app\n", "/opt/t", {}},
+      {"an empty TryExec", head + "TryExec=\nExec=app\n", "app", {}},
+      {"a quoted program", head + "Exec=\"/opt/My App/run\" %u\n", "/opt/My App/run", {}},
+      {"escapes inside quotes", head + "Exec=\"a\\\\\"b\\\\$c\"\n", "a\"b$c", {}},
+      {"an env wrapper", head + "Exec=env A=1 app\n", "env", {}},
+      {"a quote never closed", head + "Exec=\"app %u\n", nullopt, {}},
+      {"a quoted part of an argument", head + "Exec=\"a\"b\n", nullopt, {}},
+      {"a reserved character unquoted", head + "Exec=a$b\n", nullopt, {}},
+      {"'=' in the program", head + "Exec=A=1\n", nullopt, {}},
+      {"no program", head + "Exec=\n", nullopt, {}},
+      {"an entry before the first group", "Exec=app\n" + head, nullopt, {}},
+      {"a line of no kind", head + "Exec=app\ngarbage\n", nullopt, {}},
+      {"text after a group header", head + "Exec=app\n[X]y\n", nullopt, {}},
+      {"an empty key", head + "Exec=app\n=x\n", nullopt, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    const std::optional<xdg::Application> application = xdg::readApplication(c.text);
+    ASSERT_EQ(application.has_value(), c.program.has_value()) << c.why;
+    if (application) {
+      EXPECT_EQ(application->program, *c.program) << c.why;
+      EXPECT_EQ(application->mimeTypes, c.types) << c.why;
+    }
+  }
 }
 
 TEST(CanOpenURL, SurvivesHostileFolders) {

@@ -207,11 +207,13 @@ bool asOrdinaryUser(const TempAppGroup& group, const std::vector<stdfs::path>& k
                     const std::function<bool()>& body) {
   if (::geteuid() != 0) return body();
   constexpr uid_t kNobody = 65534;
+  bool owned = ::lchown(group.dataHome().c_str(), kNobody, kNobody) == 0;
   for (const auto& entry : stdfs::recursive_directory_iterator(group.dataHome())) {
-    ::lchown(entry.path().c_str(), kNobody, kNobody);
+    owned = ::lchown(entry.path().c_str(), kNobody, kNobody) == 0 && owned;
   }
-  ::lchown(group.dataHome().c_str(), kNobody, kNobody);
-  for (const stdfs::path& path : keepOwnedByRoot) ::lchown(path.c_str(), 0, 0);
+  for (const stdfs::path& path : keepOwnedByRoot)
+    owned = ::lchown(path.c_str(), 0, 0) == 0 && owned;
+  if (!owned) return false;
   return testing::runInChildren(1, [&](int) {
     return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 &&
            body();

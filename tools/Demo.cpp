@@ -72,8 +72,7 @@ class ThrowawayAppGroup {
 std::string secondsFromNow(double seconds) {
   const auto now = std::chrono::system_clock::now().time_since_epoch();
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f",
-                std::chrono::duration<double>(now).count() + seconds);
+  std::snprintf(text, sizeof text, "%.3f", std::chrono::duration<double>(now).count() + seconds);
   return text;
 }
 
@@ -82,9 +81,9 @@ bool step(const Host& host, const std::string& entry, const std::vector<std::str
   for (std::size_t i = 0; i < args.size(); ++i) shown += (i ? ", " : "") + args[i];
   shown += ")";
   std::vector<std::string> logLines;
-  const std::optional<std::string> result = host.call(entry, args, &logLines);
-  if (!result) return false;
-  std::printf("> %s\n  = %s\n", shown.c_str(), result->c_str());
+  const Host::Result result = host.call(entry, args, &logLines);
+  if (!result.done()) return false;
+  std::printf("> %s\n  = %s\n", shown.c_str(), result.printed.c_str());
   for (const std::string& line : logLines) std::printf("  log: %s\n", line.c_str());
   return true;
 }
@@ -100,18 +99,19 @@ bool cipherSession(const Host& host, const peer::RsaPeer* peer) {
   std::printf("\nPayload cipher, with a 2048-bit key pair made for the demo as the peer's\n");
 
   const std::string text = "Meet at the north gate at noon.";
-  const std::optional<std::string> sealed = host.call("GetEncryptedData", {text, key});
-  if (!sealed) return false;
-  std::printf("> GetEncryptedData(\"%s\", <public key>)\n  = %s\n", text.c_str(), sealed->c_str());
-  const std::optional<peer::Bytes> read = peer->open(unquoted(*sealed));
+  const Host::Result sealed = host.call("GetEncryptedData", {text, key});
+  if (!sealed.done()) return false;
+  std::printf("> GetEncryptedData(\"%s\", <public key>)\n  = %s\n", text.c_str(),
+              sealed.printed.c_str());
+  const std::optional<peer::Bytes> read = peer->open(unquoted(sealed.printed));
   std::printf("  the peer reads: \"%s\"\n",
               read ? std::string(read->begin(), read->end()).c_str() : "(nothing)");
 
   const std::string message = peer->message({"The north gate is closed; ", "take the river path."});
-  const std::optional<std::string> opened = host.call("GetDecryptedData", {message, key});
-  if (!opened) return false;
+  const Host::Result opened = host.call("GetDecryptedData", {message, key});
+  if (!opened.done()) return false;
   std::printf("> GetDecryptedData(<the peer's two blocks, %zu characters>, <public key>)\n  = %s\n",
-              message.size(), opened->c_str());
+              message.size(), opened.printed.c_str());
   return true;
 }
 
@@ -136,8 +136,9 @@ int runDemo(const std::string& libraryPath) {
     return 1;
   }
   group.write("UserData", kUserData);
-  group.write(stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
-              kSuite);
+  group.write(
+      stdfs::path("Library") / "Preferences" / (std::string(ORVO_APP_GROUP_IDENTIFIER) + ".plist"),
+      kSuite);
   // An installed application, as far as the URL probe can tell, that opens orvo-lobby links.
   group.writeDataFile(stdfs::path("applications") / "orvo-lobby.desktop",
                       "[Desktop Entry]\nType=Application\nName=Orvo Lobby\nExec=true %u\n"

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "LogCapture.h"
 #include "platform/Utf8.h"
 
 namespace orvo::tool {
@@ -134,49 +135,6 @@ std::string takeText(char* text, void (*release)(void*)) {
 
 std::string printBool(bool value) { return value ? "1" : "0"; }
 
-// Sends standard error to a temporary file while alive, and gives back what was written.
-class StderrCapture {
- public:
-  StderrCapture() : saved_(::dup(STDERR_FILENO)) {
-    std::fflush(stderr);
-    char name[] = "/tmp/orvo-log-XXXXXX";
-    file_ = ::mkstemp(name);
-    if (file_ >= 0) {
-      ::unlink(name);
-      ::dup2(file_, STDERR_FILENO);
-    }
-  }
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-  ~StderrCapture() {
-    restore();
-    if (file_ >= 0) ::close(file_);
-    if (saved_ >= 0) ::close(saved_);
-  }
-  std::vector<std::string> lines() {
-    restore();
-    std::vector<std::string> out;
-    if (file_ < 0) return out;
-    std::string content;
-    char buf[4096];
-    ::lseek(file_, 0, SEEK_SET);
-    for (ssize_t n = 0; (n = ::read(file_, buf, sizeof buf)) > 0;) {
-      content.append(buf, static_cast<std::size_t>(n));
-    }
-    std::istringstream in(content);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
-
- private:
-  void restore() const {
-    std::fflush(stderr);
-    if (saved_ >= 0) ::dup2(saved_, STDERR_FILENO);
-  }
-  int saved_;
-  int file_ = -1;
-};
-
 }  // namespace
 
 void Host::Closer::operator()(void* handle) const { ::dlclose(handle); }
@@ -190,9 +148,8 @@ std::optional<Host> Host::load(const std::string& path) {
   return Host(handle);
 }
 
-std::optional<std::string> Host::call(const std::string& requested,
-                                      const std::vector<std::string>& args,
-                                      std::vector<std::string>* logLines) const {
+Host::Result Host::call(const std::string& requested, const std::vector<std::string>& args,
+                        std::vector<std::string>* logLines) const {
   // The Latin spelling is accepted on the command line for convenience; the symbol bound is
   // always the exported one.
   const std::string entry = requested == "GetCurrentGameOnFire" ? kCurrentOnFireName : requested;
@@ -200,17 +157,17 @@ std::optional<std::string> Host::call(const std::string& requested,
   if (found == nullptr) {
     std::fprintf(stderr, "orvo: unknown entry point %s (orvo --help lists them)\n",
                  requested.c_str());
-    return std::nullopt;
+    return {Result::Status::kUsage, {}};
   }
   const Signature signature = found->signature;
   if (args.size() != arity(signature)) {
     std::fprintf(stderr, "orvo: %s takes %zu argument(s)\n", requested.c_str(), arity(signature));
-    return std::nullopt;
+    return {Result::Status::kUsage, {}};
   }
   void* symbol = ::dlsym(handle_.get(), entry.c_str());
   if (symbol == nullptr) {
     std::fprintf(stderr, "orvo: the library exports no %s\n", requested.c_str());
-    return std::nullopt;
+    return {Result::Status::kUnavailable, {}};
   }
   std::vector<double> numbers(args.size());
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -223,7 +180,7 @@ std::optional<std::string> Host::call(const std::string& requested,
     const std::optional<double> number = parseDouble(args[i]);
     if (!number) {
       std::fprintf(stderr, "orvo: not a finite decimal number: \"%s\"\n", args[i].c_str());
-      return std::nullopt;
+      return {Result::Status::kUsage, {}};
     }
     numbers[i] = *number;
   }
@@ -233,9 +190,9 @@ std::optional<std::string> Host::call(const std::string& requested,
   const auto release = reinterpret_cast<void (*)(void*)>(::dlsym(handle_.get(), "OrvoModuleFree"));
   if (release == nullptr) {
     std::fprintf(stderr, "orvo: the library exports no OrvoModuleFree\n");
-    return std::nullopt;
+    return {Result::Status::kUnavailable, {}};
   }
-  std::optional<StderrCapture> capture;
+  std::optional<LogCapture> capture;
   if (logLines != nullptr) capture.emplace();
   std::string printed;
   switch (signature) {
@@ -269,8 +226,8 @@ std::optional<std::string> Host::call(const std::string& requested,
       printed = printBool(reinterpret_cast<bool (*)()>(symbol)());
       break;
   }
-  if (capture) *logLines = capture->lines();
-  return printed;
+  if (capture) *logLines = capture->rawLines();
+  return {Result::Status::kDone, printed};
 }
 
 std::string defaultLibraryPath() {

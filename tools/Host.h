@@ -14,12 +14,23 @@ class Host {
   // Loads the library at `path`; none (with a message on standard error) when it cannot.
   static std::optional<Host> load(const std::string& path);
 
-  // Calls the entry point with arguments converted by its signature and returns the printed
-  // result: a quoted, escaped text, null, 0 or 1, or "(no result)". None (with a message) when
-  // the entry point is unknown, missing from the library or given the wrong arguments.
-  // When `logLines` is given, the log lines the call wrote are captured into it.
-  std::optional<std::string> call(const std::string& entry, const std::vector<std::string>& args,
-                                  std::vector<std::string>* logLines = nullptr) const;
+  // What a call gave: the printed result, or why there is none (a message went to stderr).
+  struct Result {
+    enum class Status {
+      kDone,        // `printed` holds the result
+      kUsage,       // unknown entry point, wrong number of arguments, a number that is none
+      kUnavailable  // the library does not export the entry point or its release function
+    };
+    Status status;
+    std::string printed;
+    bool done() const { return status == Status::kDone; }
+  };
+
+  // Calls the entry point with arguments converted by its signature; the printed result is a
+  // quoted, escaped text, null, 0 or 1, or "(no result)". When `logLines` is given, the log
+  // lines the call wrote are captured into it.
+  Result call(const std::string& entry, const std::vector<std::string>& args,
+              std::vector<std::string>* logLines = nullptr) const;
 
  private:
   struct Closer {

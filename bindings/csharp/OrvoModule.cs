@@ -1,6 +1,9 @@
-// OrvoModule for C# hosts (Mono, .NET): every entry point with its exact exported name and the
-// marshalling the C interface needs. Texts go in as UTF-8 and come back as string or null, the
-// module's copy released with its own OrvoModuleFree; yes/no results are one-byte bools.
+// OrvoModule for C# hosts (.NET, Mono, Unity): every entry point with its exact exported name and
+// the marshalling the C interface needs. Texts go in as NUL-terminated UTF-8 and come back as
+// string or null, the module's copy released with its own OrvoModuleFree; yes/no results are
+// one-byte bools. Text that holds U+0000, which would cut it short, or a lone surrogate, which has
+// no UTF-8 form, throws ArgumentException before the module is called; null text is passed as a
+// null pointer and gives the module's no-value result.
 using System;
 using System.Runtime.InteropServices;
 using System.Text;
@@ -9,8 +12,10 @@ namespace Orvo
 {
     public static class OrvoModule
     {
-        // The versioned file name: what the package installs, found without a development link.
-        const string Library = "libOrvoModule.so.1";
+        // libOrvoModule.so as .NET, Mono and Unity look for it: from the NuGet package's
+        // runtimes/<rid>/native, the Unity package's Plugins, beside the assembly, or through the
+        // dynamic loader (liborvomodule-dev links it to the installed libOrvoModule.so.1).
+        const string Library = "OrvoModule";
 
         public static string GetStoreCode() { return Take(Native.GetStoreCode()); }
         public static string GetUserID() { return Take(Native.GetUserID()); }
@@ -18,28 +23,48 @@ namespace Orvo
         public static void SetEventDate(double eventDate) { Native.SetEventDate(eventDate); }
         public static string SetNextGameOnFire(string gameKey, double value)
         {
-            return Take(Native.SetNextGameOnFire(gameKey, value));
+            return Take(Native.SetNextGameOnFire(Utf8(gameKey, "gameKey"), value));
         }
         public static string GetCurrentGameOnFire() { return Take(Native.GetCurrentGameOnFire()); }
         public static string GetAllGames() { return Take(Native.GetAllGames()); }
         public static bool SetInterstitialDate(string gameKey, double value, double duration)
         {
-            return Native.SetInterstitialDate(gameKey, value, duration);
+            return Native.SetInterstitialDate(Utf8(gameKey, "gameKey"), value, duration);
         }
         public static void SetLastPlayDate(string gameKey, double value)
         {
-            Native.SetLastPlayDate(gameKey, value);
+            Native.SetLastPlayDate(Utf8(gameKey, "gameKey"), value);
         }
         public static string GetEncryptedData(string text, string keyString)
         {
-            return Take(Native.GetEncryptedData(text, keyString));
+            return Take(Native.GetEncryptedData(Utf8(text, "text"), Utf8(keyString, "keyString")));
         }
         public static string GetDecryptedData(string text, string keyString)
         {
-            return Take(Native.GetDecryptedData(text, keyString));
+            return Take(Native.GetDecryptedData(Utf8(text, "text"), Utf8(keyString, "keyString")));
         }
-        public static bool CanOpenURL(string url) { return Native.CanOpenURL(url); }
+        public static bool CanOpenURL(string url) { return Native.CanOpenURL(Utf8(url, "url")); }
         public static bool IsVPNEnabled() { return Native.IsVPNEnabled(); }
+
+        static readonly UTF8Encoding StrictUtf8 = new UTF8Encoding(false, true);
+
+        // The caller's text as the module reads it: UTF-8 and a terminating NUL.
+        static byte[] Utf8(string text, string name)
+        {
+            if (text == null) return null;
+            if (text.IndexOf('\0') >= 0)
+                throw new ArgumentException("the text holds U+0000, which would cut it short", name);
+            try
+            {
+                byte[] bytes = new byte[StrictUtf8.GetByteCount(text) + 1];
+                StrictUtf8.GetBytes(text, 0, text.Length, bytes, 0);
+                return bytes;
+            }
+            catch (EncoderFallbackException e)
+            {
+                throw new ArgumentException("the text holds a lone surrogate", name, e);
+            }
+        }
 
         // The module's text as a string, its copy released where it was made.
         static string Take(IntPtr text)
@@ -68,7 +93,7 @@ namespace Orvo
             [DllImport(Library)] public static extern void SetEventDate(double eventDate);
             [DllImport(Library)]
             public static extern IntPtr SetNextGameOnFire(
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string gameKey, double value);
+                byte[] gameKey, double value);
             // The letter after "Gam" is U+0435 CYRILLIC SMALL LETTER IE.
             [DllImport(Library, EntryPoint = "GetCurrentGam\u0435OnFire")]
             public static extern IntPtr GetCurrentGameOnFire();
@@ -76,21 +101,21 @@ namespace Orvo
             [DllImport(Library)]
             [return: MarshalAs(UnmanagedType.I1)]
             public static extern bool SetInterstitialDate(
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string gameKey, double value, double duration);
+                byte[] gameKey, double value, double duration);
             [DllImport(Library)]
             public static extern void SetLastPlayDate(
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string gameKey, double value);
+                byte[] gameKey, double value);
             [DllImport(Library)]
             public static extern IntPtr GetEncryptedData(
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string text,
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string keyString);
+                byte[] text,
+                byte[] keyString);
             [DllImport(Library)]
             public static extern IntPtr GetDecryptedData(
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string text,
-                [MarshalAs(UnmanagedType.LPUTF8Str)] string keyString);
+                byte[] text,
+                byte[] keyString);
             [DllImport(Library)]
             [return: MarshalAs(UnmanagedType.I1)]
-            public static extern bool CanOpenURL([MarshalAs(UnmanagedType.LPUTF8Str)] string url);
+            public static extern bool CanOpenURL(byte[] url);
             [DllImport(Library)]
             [return: MarshalAs(UnmanagedType.I1)]
             public static extern bool IsVPNEnabled();

@@ -1,5 +1,6 @@
 /*
- * OrvoModule: the code that every game of the group shares.
+ * OrvoModule: the code that every game of the group shares. This header needs C99 or later
+ * (bool, and a universal character name in one function's name), or C++.
  *
  * Conventions, which every function below follows:
  *  1. Text arguments are NUL-terminated UTF-8. They are read during the call only and stay
@@ -70,7 +71,8 @@ ORVO_API char* GetEncryptedData(const char* text, const char* keyString);
 ORVO_API char* GetDecryptedData(const char* text, const char* keyString);
 /* 1 when an installed application handles the URL's scheme; 0 also for text that is no URL. */
 ORVO_API bool CanOpenURL(const char* url);
-/* 1 when a network interface of a tunnel type (tap, tun, ppp, ipsec, utun) is up. */
+/* 1 when a VPN is up: a running tunnel link (TUN/TAP, WireGuard, IPsec, GRE, PPP, ...), or an
+ * interface whose name holds tap, tun, ppp, ipsec or utun. */
 ORVO_API bool IsVPNEnabled(void);
 
 #ifdef __cplusplus

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "platform/FileCalls.h"
+#include "platform/Process.h"
 #include "platform/Signals.h"
 
 namespace orvo::fs {
@@ -27,19 +28,6 @@ using calls::openFile;
 using calls::sys;
 
 namespace {
-
-// Puts /dev/null at `fd`, a standard descriptor number that the host had closed, so that what
-// the host writes to it goes nowhere. dup2 closes what `fd` held in the same step.
-bool occupyWithNull(int fd) {
-  // No O_CLOEXEC: it stands where a standard descriptor stood.
-  const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);  // NOLINT(android-cloexec-open)
-  if (null < 0) return false;
-  int placed = -1;
-  while ((placed = ::dup2(null, fd)) < 0 && (errno == EINTR || errno == EBUSY)) {
-  }
-  if (null > STDERR_FILENO) ::close(null);  // one at 0 to 2 is as good a stand-in
-  return placed == fd;
-}
 
 // Writes the pieces in order, with as few calls as the kernel allows.
 bool writeAll(int fd, Pieces pieces, QuietSignals& quiet) {
@@ -136,11 +124,9 @@ bool writeTemporary(const FileName& temp, Pieces bytes, std::optional<mode_t> pe
 }
 
 // Whether a hard link was refused where writing the file would be allowed: protected hard
-// links (a file of another owner), a file system without them, a file with too many.
-bool linkRefused(int error) {
-  // ENOTSUP is EOPNOTSUPP on Linux.
-  return error == EPERM || error == EMLINK || error == ENOTSUP;
-}
+// links (a file of another owner), a file system without them (EOPNOTSUPP, which is ENOTSUP on
+// Linux), a file with too many.
+bool linkRefused(int error) { return error == EPERM || error == EMLINK || error == EOPNOTSUPP; }
 
 enum class Linked { kDone, kRefused, kFailed };
 
@@ -176,7 +162,7 @@ Descriptor calls::openFile(const FileName& path, int flags, mode_t mode) {
     const int fd = sys("open", [&] { return ::open(path.c_str(), flags | O_CLOEXEC, mode); });
     if (fd < 0 || fd > STDERR_FILENO) return Descriptor(fd);
     if ((flags & (O_CREAT | O_EXCL)) == (O_CREAT | O_EXCL)) ::unlink(path.c_str());
-    if (!occupyWithNull(fd)) {
+    if (!process::standInWithNull(fd)) {
       const int error = errno;
       ::close(fd);
       errno = error;
@@ -286,22 +272,34 @@ bool addName(const FileName& existing, const FileName& name,
   return false;
 }
 
-std::optional<std::vector<std::string>> namesIn(const FileName& folder) {
+std::optional<std::vector<FolderEntry>> entriesIn(const FileName& folder) {
   Descriptor fd = openFile(folder, O_RDONLY | O_DIRECTORY);
   if (!fd.valid()) return std::nullopt;
   const std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(fd.get()), ::closedir);
   if (!dir) return std::nullopt;
-  fd.release();  // the stream closes it
-  std::vector<std::string> names;
+  const int dirFd = fd.release();  // the stream closes it
+  std::vector<FolderEntry> entries;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir.get());
     if (entry == nullptr) break;
     const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") names.emplace_back(name);
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_LNK || type == DT_UNKNOWN) {
+      struct stat st {};
+      type = ::fstatat(dirFd, entry->d_name, &st, 0) != 0 ? DT_UNKNOWN
+             : S_ISDIR(st.st_mode)                        ? DT_DIR
+             : S_ISREG(st.st_mode)                        ? DT_REG
+                                                          : DT_UNKNOWN;
+    }
+    entries.push_back({std::string(name), type == DT_DIR   ? FolderEntry::Kind::kFolder
+                                          : type == DT_REG ? FolderEntry::Kind::kFile
+                                                           : FolderEntry::Kind::kOther});
+    errno = 0;
   }
   if (errno != 0) return std::nullopt;
-  return names;
+  return entries;
 }
 
 bool removeFile(const FileName& path) { return removeIfPresent(path); }

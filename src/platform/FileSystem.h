@@ -91,8 +91,14 @@ inline bool replaceFileAtomically(const FileName& target, std::span<const std::u
 bool addName(const FileName& existing, const FileName& name,
              std::optional<std::span<const std::uint8_t>> bytes);
 
-// The names in a folder, "." and ".." left out; none when it cannot be read.
-std::optional<std::vector<std::string>> namesIn(const FileName& folder);
+// The entries of a folder, "." and ".." left out, each with its kind as a path to it resolves
+// (a link to a folder is a folder); none when the folder cannot be read.
+struct FolderEntry {
+  enum class Kind { kFolder, kFile, kOther };  // kFile: a regular file
+  std::string name;
+  Kind kind;
+};
+std::optional<std::vector<FolderEntry>> entriesIn(const FileName& folder);
 
 // Removes a file; true when it is gone, also when it was not there.
 bool removeFile(const FileName& path);

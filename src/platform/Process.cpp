@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -60,6 +62,17 @@ long id() {
 long threadId() { return static_cast<long>(::syscall(SYS_gettid)); }
 
 std::uint64_t forks() { return forkCount.load(); }
+
+bool standInWithNull(int fd) {
+  // No O_CLOEXEC: it stands where a standard descriptor stood.
+  const int null = ::open("/dev/null", O_RDWR | O_NOCTTY);  // NOLINT(android-cloexec-open)
+  if (null < 0) return false;
+  int placed = -1;
+  while ((placed = ::dup2(null, fd)) < 0 && (errno == EINTR || errno == EBUSY)) {
+  }
+  if (null > STDERR_FILENO) ::close(null);  // one at 0 to 2 is as good a stand-in
+  return placed == fd;
+}
 
 std::optional<ClosedInChildren> ClosedInChildren::adopt(int fd) {
   if (forkHandlersInstalled()) {

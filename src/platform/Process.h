@@ -12,6 +12,12 @@ namespace orvo::process {
 long id();
 long threadId();
 
+// Puts /dev/null at `fd`, a standard descriptor number (0, 1 or 2) that the host had closed and
+// that one of the module's own files or sockets just took, so that what the host writes to it
+// goes nowhere and the next descriptor opened lands above it. dup2 closes what `fd` held in the
+// same step. False, with `fd` untouched, when /dev/null cannot be had.
+bool standInWithNull(int fd);
+
 // How many times the process has forked since the module was loaded, counted before each fork.
 std::uint64_t forks();
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/TunnelLinks.h"
+
 namespace orvo::network {
 namespace {
 
@@ -25,6 +27,11 @@ std::optional<plist::Dictionary> copySystemProxySettings() {
   for (const ifaddrs* i = interfaces.get(); i != nullptr; i = i->ifa_next) {
     if (i->ifa_name == nullptr || (i->ifa_flags & IFF_UP) == 0) continue;
     scoped.set(std::string(i->ifa_name), plist::Dictionary());
+  }
+  if (const std::optional<std::vector<std::string>> tunnels = runningTunnelLinks()) {
+    for (const std::string& name : *tunnels) {
+      scoped.set(std::string(kTunnelPrefix) + name, plist::Dictionary());
+    }
   }
   plist::Dictionary settings;
   settings.set(std::string(kScopedSettingsKey), std::move(scoped));

@@ -12,9 +12,16 @@ namespace orvo::network {
 // The entry of the settings that maps network interface names to their own settings.
 inline constexpr std::string_view kScopedSettingsKey = "__SCOPED__";
 
-// A fresh copy of the settings: kScopedSettingsKey maps the name of every network interface
-// that is up to an empty dictionary, in the order the system lists them. None when the
-// interfaces cannot be listed.
+// Prefixed to the name of a running tunnel, so that its key holds "utun" whatever the name, as
+// every VPN interface's name does on the home platform. No interface name holds a ':', so such
+// a key is never also an interface's own name.
+inline constexpr std::string_view kTunnelPrefix = "utun:";
+
+// A fresh copy of the settings: kScopedSettingsKey maps to empty dictionaries the name of every
+// network interface that is up (IFF_UP), in the order the system lists them, and then
+// kTunnelPrefix + the name of every interface that is up, running (IFF_RUNNING, it has carrier)
+// and a tunnel (see runningTunnelLinks). None when the interfaces cannot be listed; when only
+// the tunnels cannot be asked for, the names alone.
 std::optional<plist::Dictionary> copySystemProxySettings();
 
 }  // namespace orvo::network

@@ -1,5 +1,9 @@
 #include "platform/SchemeHandlers.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <map>
@@ -8,7 +12,7 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/Utf8.h"
+#include "platform/KeyFile.h"
 
 namespace orvo::xdg {
 namespace {
@@ -16,7 +20,6 @@ namespace {
 namespace stdfs = std::filesystem;
 
 constexpr std::string_view kSchemeHandlerType = "x-scheme-handler/";
-constexpr std::string_view kDesktopEntryGroup = "Desktop Entry";
 constexpr std::string_view kDefaultApplicationsGroup = "Default Applications";
 constexpr std::string_view kAddedAssociationsGroup = "Added Associations";
 constexpr std::string_view kRemovedAssociationsGroup = "Removed Associations";
@@ -29,26 +32,10 @@ constexpr std::uintmax_t kMaxKeyFileSize = 1u << 20;
 constexpr std::size_t kMaxFolderEntries = 20000;
 constexpr int kMaxFolderDepth = 8;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string asciiLowered(std::string_view s) {
   std::string out(s);
   std::transform(out.begin(), out.end(), out.begin(), asciiLower);
   return out;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return asciiLower(x) == asciiLower(y);
-         });
 }
 
 // RFC 3986: ALPHA *( ALPHA / DIGIT / "+" / "-" / "." ).
@@ -60,145 +47,85 @@ bool isSchemeSyntax(std::string_view scheme) {
   });
 }
 
-// A key file (desktop entry, mimeapps.list) as its entries in file order.
-struct KeyFileEntry {
-  std::string group;
-  std::string key;
-  std::string value;
-};
-using KeyFile = std::vector<KeyFileEntry>;
-
-// Strict reading: a file that is not UTF-8, has an entry before the first group or a line that
-// is neither comment, group header nor entry does not parse, and then counts as absent.
-std::optional<KeyFile> parseKeyFile(std::string_view text) {
-  if (!isValidUtf8(text)) return std::nullopt;
-  KeyFile entries;
-  std::optional<std::string> group;
-  while (!text.empty()) {
-    const std::size_t end = text.find('\n');
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = trimBlanks(line);
-    if (line.empty() || line.front() == '#') continue;
-    if (line.front() == '[') {
-      if (line.size() < 3 || line.back() != ']') return std::nullopt;
-      const std::string_view name = line.substr(1, line.size() - 2);
-      const bool bad = std::any_of(name.begin(), name.end(), [](char c) {
-        return c == '[' || c == ']' || static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-      });
-      if (bad) return std::nullopt;
-      group = std::string(name);
-      continue;
-    }
-    const std::size_t equals = line.find('=');
-    if (equals == std::string_view::npos || !group) return std::nullopt;
-    const std::string_view key = trimBlanks(line.substr(0, equals));
-    if (key.empty()) return std::nullopt;
-    entries.push_back({*group, std::string(key), std::string(trimBlanks(line.substr(equals + 1)))});
-  }
-  return entries;
-}
-
-std::optional<KeyFile> readKeyFile(const fs::Path& path) {
+// The whole content of a key file; none for a file that is missing, unreadable or too large.
+std::optional<fs::FileContent> readKeyFileBytes(const fs::Path& path) {
   std::error_code ec;
   const std::uintmax_t size = stdfs::file_size(path, ec);
   if (ec || size > kMaxKeyFileSize) return std::nullopt;
-  const fs::FileContent content = fs::readFile(path);
+  fs::FileContent content = fs::readFile(path);
   if (content.status != fs::FileContent::Status::kRead || content.bytes.size() > kMaxKeyFileSize) {
     return std::nullopt;
   }
-  return parseKeyFile(
-      std::string_view(reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()));
+  return content;
 }
 
-// A string-list value: items separated by ';', with the escapes of the Desktop Entry format
-// resolved (\; stands for a ';' inside an item). Empty items are dropped.
-std::vector<std::string> splitList(std::string_view value) {
-  std::vector<std::string> items;
-  std::string item;
-  const auto finish = [&] {
-    const std::string_view trimmed = trimBlanks(item);
-    if (!trimmed.empty()) items.emplace_back(trimmed);
-    item.clear();
-  };
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    if (c == ';') {
-      finish();
-    } else if (c == '\\' && i + 1 < value.size()) {
-      const char escaped = value[++i];
-      switch (escaped) {
-        case 's':
-          item += ' ';
-          break;
-        case 'n':
-          item += '\n';
-          break;
-        case 't':
-          item += '\t';
-          break;
-        case 'r':
-          item += '\r';
-          break;
-        case '\\':
-        case ';':
-          item += escaped;
-          break;
-        default:
-          item += '\\';
-          item += escaped;
-      }
-    } else {
-      item += c;
+std::string_view textOf(const fs::FileContent& content) {
+  return {reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()};
+}
+
+bool isExecutableFile(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+// Whether `program` is installed: an executable file at an absolute path, or a bare name found
+// so in a folder of PATH as it is now (unset: execvp's /bin:/usr/bin). A relative path, and a
+// relative PATH folder, would name a file of whatever the host's working directory is: neither
+// counts. A candidate that cannot be examined is not one that could be run.
+bool isInstalledProgram(const std::string& program) {
+  if (program.empty() || program.find('\0') != std::string::npos) return false;
+  if (program.front() == '/') return isExecutableFile(program);
+  if (program.find('/') != std::string::npos) return false;
+  const char* path = std::getenv("PATH");
+  std::string_view folders = path != nullptr ? path : "/bin:/usr/bin";
+  while (!folders.empty()) {
+    const std::size_t colon = std::min(folders.find(':'), folders.size());
+    const std::string_view folder = folders.substr(0, colon);
+    folders.remove_prefix(std::min(colon + 1, folders.size()));
+    if (folder.starts_with('/') && isExecutableFile(std::string(folder) + "/" + program)) {
+      return true;
     }
   }
-  finish();
-  return items;
+  return false;
 }
 
-struct DesktopEntry {
-  bool usable = false;  // a well-formed desktop entry that is not Hidden
-  std::vector<std::string> mimeTypes;
-};
-
-DesktopEntry loadDesktopEntry(const fs::Path& file) {
-  DesktopEntry entry;
-  const std::optional<KeyFile> keys = readKeyFile(file);
-  if (!keys) return entry;
-  bool hasGroup = false;
-  bool hidden = false;
-  for (const KeyFileEntry& e : *keys) {
-    if (e.group != kDesktopEntryGroup) continue;
-    hasGroup = true;
-    if (e.key == "Hidden") hidden = e.value == "true";
-    if (e.key == "MimeType") entry.mimeTypes = splitList(e.value);
-  }
-  entry.usable = hasGroup && !hidden;
-  return entry;
+// The application of a desktop entry file, when its program is installed.
+std::optional<Application> loadApplication(const fs::Path& file) {
+  const std::optional<fs::FileContent> content = readKeyFileBytes(file);
+  std::optional<Application> application =
+      content ? readApplication(textOf(*content)) : std::nullopt;
+  if (application && !isInstalledProgram(application->program)) return std::nullopt;
+  return application;
 }
 
 // The desktop entries below one applications/ folder as (desktop id, file): the path below the
-// folder with '/' turned into '-', in a stable order.
+// folder with '/' turned into '-', in a stable order. Walked without the standard library's
+// directory iterators, which end the process when memory runs out.
 std::vector<std::pair<std::string, fs::Path>> listDesktopFiles(const fs::Path& applications) {
   std::vector<std::pair<std::string, fs::Path>> found;
-  std::error_code ec;
-  stdfs::recursive_directory_iterator it(applications,
-                                         stdfs::directory_options::skip_permission_denied, ec);
+  std::vector<std::pair<std::string, int>> pending{{"", 0}};  // relative folder, depth
   std::size_t visited = 0;
-  for (; !ec && it != stdfs::recursive_directory_iterator(); it.increment(ec)) {
-    if (++visited > kMaxFolderEntries) break;
-    std::error_code typeError;
-    if (it->is_directory(typeError)) {
-      if (it.depth() + 1 >= kMaxFolderDepth) it.disable_recursion_pending();
-      continue;
+  while (!pending.empty() && visited <= kMaxFolderEntries) {
+    const auto [relative, depth] = std::move(pending.back());
+    pending.pop_back();
+    std::string folder = applications.string();
+    if (!relative.empty()) folder.append("/").append(relative);
+    const std::optional<std::vector<fs::FolderEntry>> entries = fs::entriesIn(folder);
+    if (!entries) continue;  // a folder that cannot be read holds no entry of ours
+    for (const auto& [name, kind] : *entries) {
+      if (++visited > kMaxFolderEntries) break;
+      const std::string below =
+          relative.empty() ? name : std::string(relative).append("/").append(name);
+      if (kind == fs::FolderEntry::Kind::kFolder) {
+        if (depth + 1 < kMaxFolderDepth) pending.emplace_back(below, depth + 1);
+      } else if (kind == fs::FolderEntry::Kind::kFile && name.size() > kDesktopSuffix.size() &&
+                 name.ends_with(kDesktopSuffix)) {
+        std::string id = below;
+        std::replace(id.begin(), id.end(), '/', '-');
+        found.emplace_back(std::move(id), fs::Path(folder) / name);
+      }
     }
-    const std::string name = it->path().filename().string();
-    if (name.size() <= kDesktopSuffix.size() || !name.ends_with(kDesktopSuffix)) continue;
-    if (!it->is_regular_file(typeError)) continue;
-    std::string id = it->path().lexically_relative(applications).generic_string();
-    std::replace(id.begin(), id.end(), '/', '-');
-    found.emplace_back(std::move(id), it->path());
   }
   std::sort(found.begin(), found.end());
   return found;
@@ -216,18 +143,20 @@ class HandlerSearch {
     for (std::size_t i = 0; i < folders_.dataDirs.size(); ++i) {
       for (auto& [id, file] : listDesktopFiles(folders_.dataDirs[i] / "applications")) {
         // A desktop id found in a more important folder shadows the same id further on.
-        if (installed_.try_emplace(id, Installed{std::move(file), std::nullopt}).second) {
+        if (installed_.try_emplace(id, Installed{std::move(file), i, false, std::nullopt}).second) {
           idsByFolder_[i].push_back(id);
         }
       }
     }
+    // The lists of the config folders (and of the first data folder) speak for every entry.
     for (const fs::Path& dir : folders_.configDirs) {
-      if (visitListsIn(dir)) return true;
+      if (visitListsIn(dir, 0)) return true;
     }
     for (std::size_t i = 0; i < folders_.dataDirs.size(); ++i) {
-      if (visitListsIn(folders_.dataDirs[i] / "applications")) return true;
+      if (visitListsIn(folders_.dataDirs[i] / "applications", i)) return true;
       for (const std::string& id : idsByFolder_[i]) {
-        if (isUsable(id) && listsType(entry(id))) return true;
+        const Application* a = application(id);
+        if (a != nullptr && listsType(*a)) return true;
       }
     }
     return false;
@@ -236,54 +165,64 @@ class HandlerSearch {
  private:
   struct Installed {
     fs::Path file;
-    std::optional<DesktopEntry> loaded;
+    std::size_t folder;  // index in Folders::dataDirs
+    bool loaded = false;
+    std::optional<Application> application;
   };
 
-  const DesktopEntry& entry(const std::string& id) {
-    Installed& installed = installed_.at(id);
-    if (!installed.loaded) installed.loaded = loadDesktopEntry(installed.file);
-    return *installed.loaded;
+  // The installed application of a desktop id that no removal so far has taken from the type.
+  const Application* application(const std::string& id) {
+    const auto found = installed_.find(id);
+    if (found == installed_.end() || removed_.contains(id)) return nullptr;
+    Installed& installed = found->second;
+    if (!installed.loaded) installed.application = loadApplication(installed.file);
+    installed.loaded = true;
+    return installed.application ? &*installed.application : nullptr;
   }
 
-  bool isUsable(const std::string& id) {
-    if (removed_.contains(id) || !installed_.contains(id)) return false;
-    return entry(id).usable;
+  // Added and removed associations of a data folder's list speak only for the entries of that
+  // folder and the ones after it; `scope` is that folder's index.
+  bool inScope(const std::string& id, std::size_t scope) const {
+    const auto found = installed_.find(id);
+    return found != installed_.end() && found->second.folder >= scope;
   }
 
-  bool listsType(const DesktopEntry& e) const {
-    return std::any_of(e.mimeTypes.begin(), e.mimeTypes.end(),
-                       [&](const std::string& t) { return equalsIgnoringCase(t, mimeType_); });
+  bool listsType(const Application& a) const {
+    return std::any_of(a.mimeTypes.begin(), a.mimeTypes.end(),
+                       [&](const std::string& t) { return equalsIgnoringAsciiCase(t, mimeType_); });
   }
 
-  bool visitListsIn(const fs::Path& dir) {
+  bool visitListsIn(const fs::Path& dir, std::size_t scope) {
     for (const std::string& desktop : folders_.desktops) {
-      if (visitList(dir / (desktop + "-" + std::string(kMimeAppsList)))) return true;
+      if (visitList(dir / (desktop + "-" + std::string(kMimeAppsList)), scope, true)) return true;
     }
-    return visitList(dir / kMimeAppsList);
+    return visitList(dir / kMimeAppsList, scope, false);
   }
 
-  // Defaults and added associations of one mimeapps.list count when they name a usable entry;
-  // its removed associations then hold for the lists and folders that follow. A file that is
-  // missing or does not parse is an empty one.
-  bool visitList(const fs::Path& list) {
-    const std::optional<KeyFile> keys = readKeyFile(list);
+  // A default that names an application counts, and so does an added association in scope;
+  // then the list's removals hold for the lists and folders that follow. A desktop-specific
+  // list holds defaults only. A list that is missing or does not parse is an empty one.
+  bool visitList(const fs::Path& list, std::size_t scope, bool desktopSpecific) {
+    const std::optional<fs::FileContent> content = readKeyFileBytes(list);
+    const std::optional<KeyFile> keys = content ? KeyFile::parse(textOf(*content)) : std::nullopt;
     if (!keys) return false;
-    for (const std::string_view group : {kDefaultApplicationsGroup, kAddedAssociationsGroup}) {
-      for (const std::string& id : idsFor(*keys, group)) {
-        if (isUsable(id)) return true;
-      }
+    for (const std::string& id : idsFor(*keys, kDefaultApplicationsGroup)) {
+      if (application(id) != nullptr) return true;
     }
-    for (std::string& id : idsFor(*keys, kRemovedAssociationsGroup)) removed_.insert(std::move(id));
+    if (desktopSpecific) return false;
+    for (const std::string& id : idsFor(*keys, kAddedAssociationsGroup)) {
+      if (inScope(id, scope) && application(id) != nullptr) return true;
+    }
+    for (std::string& id : idsFor(*keys, kRemovedAssociationsGroup)) {
+      if (inScope(id, scope)) removed_.insert(std::move(id));
+    }
     return false;
   }
 
   std::vector<std::string> idsFor(const KeyFile& keys, std::string_view group) const {
-    std::vector<std::string> ids;
-    for (const KeyFileEntry& e : keys) {
-      if (e.group != group || !equalsIgnoringCase(e.key, mimeType_)) continue;
-      for (std::string& id : splitList(e.value)) ids.push_back(std::move(id));
-    }
-    return ids;
+    const std::optional<std::string_view> value = keys.valueIgnoringKeyCase(group, mimeType_);
+    std::optional<std::vector<std::string>> ids = value ? decodeStringList(*value) : std::nullopt;
+    return ids ? std::move(*ids) : std::vector<std::string>();
   }
 
   const std::string mimeType_;

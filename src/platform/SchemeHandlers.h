@@ -22,12 +22,15 @@ struct Folders {
 // variables; relative paths are ignored, as that standard asks.
 Folders foldersFromEnvironment();
 
-// True when an installed desktop entry handles x-scheme-handler/<scheme>: it lists the type in
-// its MimeType, or a mimeapps.list names it for the type under [Default Applications] or
-// [Added Associations]. Hidden=true entries count as deleted and shadow those of the same id
-// in less important folders; [Removed Associations] drops an entry for the type in the same
-// and less important folders. The scheme is compared case-insensitively. Unreadable or
-// malformed files count as absent.
+// True when an installed application handles x-scheme-handler/<scheme>: a desktop entry of
+// Type=Application, not Hidden, whose program is installed (see readApplication), that lists
+// the type in its MimeType, or that a mimeapps.list names for the type under [Default
+// Applications] or [Added Associations]. A desktop id found in a more important folder shadows
+// the same id in the others. [Removed Associations] takes an entry from the type for the lists
+// and folders that follow. Added and removed associations of a data folder's list speak only
+// for entries of that folder and later ones, and a desktop-specific list
+// (<desktop>-mimeapps.list) holds only defaults. The scheme is compared case-insensitively.
+// Files that are unreadable or do not parse count as absent.
 bool hasSchemeHandler(std::string_view scheme, const Folders& folders);
 
 }  // namespace orvo::xdg

@@ -88,14 +88,14 @@ std::optional<fs::FileName> keepDamaged(const fs::FileName& file, const fs::File
 std::optional<std::vector<fs::FileName>> DefaultsSuite::damagedCopiesOf(
     const fs::FileName& suiteFile) {
   const fs::FileName folder = fs::folderOf(suiteFile);
-  const std::optional<std::vector<std::string>> names = fs::namesIn(folder);
-  if (!names) return std::nullopt;
+  const std::optional<std::vector<fs::FolderEntry>> entries = fs::entriesIn(folder);
+  if (!entries) return std::nullopt;
   const std::string prefix = std::string(fs::baseNameOf(suiteFile)).append(kDamagedInfix);
   std::vector<std::pair<std::string, fs::FileName>> copies;
-  for (const std::string& name : *names) {
+  for (const auto& [name, kind] : *entries) {
     if (name.compare(0, prefix.size(), prefix) != 0) continue;
     if (std::optional<std::string> key = sortKeyOf(std::string_view(name).substr(prefix.size()))) {
-      copies.emplace_back(std::move(*key), std::string(folder).append("/").append(name));
+      copies.emplace_back(std::move(*key), fs::FileName(folder).append("/").append(name));
     }
   }
   std::sort(copies.begin(), copies.end());

@@ -73,7 +73,8 @@ std::optional<std::string> decode(std::span<const std::uint8_t> bytes) {
   } else if (marked) {
     fits = false;
   } else if (encoding == "us-ascii") {
-    fits = std::all_of(text.begin(), text.end(), [](char c) { return c >= 0; });
+    fits = std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   } else if (encoding == "iso-8859-1" || encoding == "latin1") {
     std::string latin;
     for (const char c : text) appendUtf8(latin, static_cast<unsigned char>(c));

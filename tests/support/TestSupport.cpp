@@ -100,56 +100,6 @@ plist::Value TempAppGroup::gameField(const std::string& game, const std::string&
   return value ? *value : plist::Value("<absent>");
 }
 
-LogCapture::LogCapture() : saved_(::dup(STDERR_FILENO)) {
-  char name[] = "/tmp/orvo-log-XXXXXX";
-  file_ = ::mkstemp(name);
-  if (file_ < 0 || saved_ < 0) throw std::runtime_error("cannot capture the log");
-  ::unlink(name);
-  std::fflush(stderr);
-  ::dup2(file_, STDERR_FILENO);
-}
-
-LogCapture::~LogCapture() {
-  restore();
-  ::close(file_);
-  ::close(saved_);
-}
-
-void LogCapture::restore() {
-  std::fflush(stderr);
-  ::dup2(saved_, STDERR_FILENO);
-}
-
-std::vector<std::string> LogCapture::rawLines() {
-  std::fflush(stderr);
-  std::string content;
-  char buf[4096];
-  ::lseek(file_, 0, SEEK_SET);
-  for (ssize_t n; (n = ::read(file_, buf, sizeof buf)) > 0;) {
-    content.append(buf, static_cast<std::size_t>(n));
-  }
-  std::vector<std::string> lines;
-  std::istringstream in(content);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> LogCapture::lines() {
-  // A message may span several lines (an array's rendering); continuation lines do not start
-  // with a date and are joined back to their message.
-  std::vector<std::string> messages;
-  for (const std::string& line : rawLines()) {
-    const bool starts = line.size() > 24 && line[4] == '-' && line[7] == '-' && line[10] == ' ' &&
-                        line[13] == ':' && line[19] == '.' && line.find("] ") != std::string::npos;
-    if (starts) {
-      messages.push_back(line.substr(line.find("] ") + 2));
-    } else if (!messages.empty()) {
-      messages.back() += "\n" + line;
-    }
-  }
-  return messages;
-}
-
 bool runInChildren(int count, const std::function<bool(int index)>& body) {
   // Static, so that a child's leak check under valgrind sees the parent's list as reachable.
   static std::vector<pid_t> children;

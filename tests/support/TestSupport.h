@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "platform/PropertyList.h"
 
 namespace orvo::testing {
@@ -58,23 +59,8 @@ class TempAppGroup {
   ScopedEnvironment environment_;
 };
 
-// Captures what the module logs on standard error while alive. lines() gives the messages
-// without the date/program prefix.
-class LogCapture {
- public:
-  LogCapture();
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
-  ~LogCapture();
-  std::vector<std::string> lines();
-  // Whole lines as written, prefix included.
-  std::vector<std::string> rawLines();
-
- private:
-  void restore();
-  int saved_;
-  int file_;
-};
+// Captures what the module logs on standard error while alive.
+using LogCapture = tool::LogCapture;
 
 // Runs `body` in `count` forked child processes at once and waits for all; true when every
 // child's body returned true.
