@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 namespace orvo::bench {
 

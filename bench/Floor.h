@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/BinaryFormat.h"
+#include "platform/plist/BinaryFormat.h"
 
 namespace orvo::bench::floor {
 

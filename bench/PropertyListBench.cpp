@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/PropertyList.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "BenchSupport.h"
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 namespace {
 

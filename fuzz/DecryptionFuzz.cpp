@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "cipher/Base64.h"
+#include "platform/Base64.h"
 #include "platform/Utf8.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "DataManager.h"
 #include "FuzzSupport.h"
-#include "cipher/Base64.h"
+#include "platform/Base64.h"
 #include "platform/Rsa.h"
 #include "platform/Utf8.h"
 

@@ -7,9 +7,9 @@
 #include <span>
 
 #include "FuzzSupport.h"
-#include "platform/PropertyList.h"
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "FuzzSupport.h"
 #include "platform/FileSystem.h"
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "DataManager.h"
 #include "RsaPeer.h"
-#include "cipher/Base64.h"
+#include "platform/Base64.h"
 #include "platform/Rsa.h"
 #include "support/TestSupport.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/PropertyList.h"
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 #include "support/TestSupport.h"
 
 namespace orvo::plist {

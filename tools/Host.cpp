@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "LogCapture.h"
-#include "platform/Utf8.h"
+#include "games/Json.h"
 
 namespace orvo::tool {
 namespace {

@@ -16,12 +16,15 @@
 #include <utility>
 #include <vector>
 
-#include "cipher/Base64.h"
+#include "games/Json.h"
+#include "games/Registry.h"
+#include "platform/Base64.h"
+#include "platform/Clock.h"
 #include "platform/DefaultsSuite.h"
 #include "platform/FileSystem.h"
-#include "platform/PropertyList.h"
-#include "platform/Utf8.h"
+#include "platform/plist/PropertyList.h"
 #include "store/AppGroupStore.h"
+#include "store/PlayerStore.h"
 
 namespace orvo::tool {
 namespace {
@@ -73,16 +76,9 @@ void appendXml(std::string& out, const plist::Value& value, int depth) {
   } else if (const auto* b = value.as<bool>()) {
     out += *b ? "<true/>\n" : "<false/>\n";
   } else if (const auto* date = value.as<plist::Date>()) {
-    // Converted only when time_t holds it: a stored date may be any double.
-    const double unixSeconds = std::floor(date->secondsSince2001 + 978307200.0);
-    tm utc{};
-    char text[32] = "?";
-    if (std::fabs(unixSeconds) < 1e15) {
-      const auto seconds = static_cast<time_t>(unixSeconds);
-      if (gmtime_r(&seconds, &utc) != nullptr) {
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-      }
-    }
+    // A stored date may be any double: one past the calendar shows as "?".
+    const std::optional<UtcTime> utc = utcTimeOf(date->secondsSince2001);
+    const std::string text = utc ? dateText(*utc, 'T') + "Z" : "?";
     out += std::string("<date>") + text + "</date>\n";
   } else if (const auto* data = value.as<plist::Data>()) {
     out += "<data>" + base64::encode(data->bytes) + "</data>\n";
@@ -204,13 +200,13 @@ void checkNumbers(const plist::Value* list, const std::string& where,
 
 std::vector<std::string> suiteProblems(const plist::Dictionary& suite) {
   std::vector<std::string> problems;
-  if (const plist::Value* refCode = suite.find("refCode"); refCode && !refCode->is<std::string>()) {
+  if (const plist::Value* refCode = suite.find(store::kRefCodeKey); refCode && !refCode->is<std::string>()) {
     problems.emplace_back("refCode is not text (GetRefCode gives null)");
   }
-  checkNumbers(suite.find("eventsDates"), "eventsDates", problems);
-  const plist::Value* games = suite.find("GamesKey");
-  if (games == nullptr) return problems;
-  const plist::Dictionary* registry = games->as<plist::Dictionary>();
+  checkNumbers(suite.find(store::kEventsDatesKey), std::string(store::kEventsDatesKey), problems);
+  const plist::Value* stored = suite.find(games::kGamesKey);
+  if (stored == nullptr) return problems;
+  const plist::Dictionary* registry = stored->as<plist::Dictionary>();
   if (registry == nullptr) {
     problems.emplace_back("GamesKey is not a dictionary (every registry call does nothing)");
     return problems;
@@ -222,13 +218,14 @@ std::vector<std::string> suiteProblems(const plist::Dictionary& suite) {
       problems.push_back(where + " is not a dictionary (no call can change it)");
       continue;
     }
-    for (const char* field : {"LastPlayDate", "OnFireEndDate"}) {
+    for (const std::string_view field : {games::kLastPlayDateKey, games::kOnFireEndDateKey}) {
       const plist::Value* number = record->find(field);
       if (number && !isFiniteNumber(*number)) {
-        problems.push_back(where + "." + field + " is not a finite number");
+        problems.push_back(where + "." + std::string(field) + " is not a finite number");
       }
     }
-    checkNumbers(record->find("InterstitialsDates"), where + ".InterstitialsDates", problems);
+    checkNumbers(record->find(games::kInterstitialsDatesKey),
+                 where + "." + std::string(games::kInterstitialsDatesKey), problems);
   }
   return problems;
 }
@@ -258,12 +255,13 @@ int showStore() {
     std::printf("no container: neither XDG_DATA_HOME nor HOME names a folder\n");
     return 1;
   }
-  const bool container = fs::isDirectory(at->container);
+  const std::optional<bool> container = fs::isDirectory(at->container);
   std::printf("container  %s\n           %s\n", at->container.c_str(),
-              container ? "exists"
-                        : "missing: the games' installer creates it; every call gives "
-                          "its no-value result until then");
-  if (!container) return 1;
+              !container  ? "cannot be examined: every call gives its no-value result"
+              : *container ? "exists"
+                           : "missing: the games' installer creates it; every call gives "
+                             "its no-value result until then");
+  if (!container.value_or(false)) return 1;
   const Suite suite = readSuite(at->suite);
   bool wrong = false;
   std::printf(
@@ -275,12 +273,12 @@ int showStore() {
               userDataState(*at, wrong).c_str());
   if (!suite.root) return 0;
   const plist::Dictionary& values = *suite.root->as<plist::Dictionary>();
-  const plist::Value* games = values.find("GamesKey");
-  if (games == nullptr) {
+  const plist::Value* stored = values.find(games::kGamesKey);
+  if (stored == nullptr) {
     std::printf(
         "registry   none: no \"GamesKey\"; the registry calls do nothing until the "
         "installer adds it\n");
-  } else if (const plist::Dictionary* registry = games->as<plist::Dictionary>()) {
+  } else if (const plist::Dictionary* registry = stored->as<plist::Dictionary>()) {
     std::printf("registry   %zu game(s)\n", registry->size());
   }
   std::printf("\n%s", asXml(*suite.root).c_str());
@@ -289,7 +287,7 @@ int showStore() {
 
 int checkStore() {
   const std::optional<Places> at = places();
-  if (!at || !fs::isDirectory(at->container)) {
+  if (!at || !fs::isDirectory(at->container).value_or(false)) {
     std::printf("no container: the games' installer creates it\n");
     return 1;
   }
@@ -307,7 +305,7 @@ int checkStore() {
 
 int quarantineStore() {
   const std::optional<Places> at = places();
-  if (!at || !fs::isDirectory(at->container)) {
+  if (!at || !fs::isDirectory(at->container).value_or(false)) {
     std::printf("no container: nothing to heal\n");
     return 1;
   }

@@ -9,11 +9,14 @@
 #include <utility>
 #include <vector>
 
+#include "games/Json.h"
+#include "games/Registry.h"
 #include "platform/DefaultsSuite.h"
 #include "platform/FileSystem.h"
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 #include "platform/Utf8.h"
 #include "store/AppGroupStore.h"
+#include "store/PlayerStore.h"
 
 namespace orvo::tool {
 namespace {
@@ -118,19 +121,19 @@ std::optional<std::string> planUserData(const Request& request, const fs::FileCo
 // Sets refCode and the games' records in the suite, or notes what stands in the way.
 void planSuite(const Request& request, DefaultsSuite& suite, Outcome& outcome) {
   if (request.refCode) {
-    const plist::Object stored = suite.objectForKey("refCode");
+    const plist::Object stored = suite.objectForKey(store::kRefCodeKey);
     const std::optional<std::string> text = stored.string();
     if (text && *text == *request.refCode) {
       outcome.done.push_back("refCode    " + jsonText(*request.refCode) + ": kept");
     } else if (stored && !request.force) {
       outcome.conflicts.push_back(text ? "refCode is " + jsonText(*text) : "refCode is not text");
     } else {
-      suite.setObject("refCode", *request.refCode);
+      suite.setObject(store::kRefCodeKey, *request.refCode);
       outcome.done.push_back("refCode    " + jsonText(*request.refCode) + ": set");
     }
   }
   // A tree copy: the tool changes a few records of a registry that a game may have filled.
-  const std::optional<plist::Value> storedGames = suite.valueForKey("GamesKey");
+  const std::optional<plist::Value> storedGames = suite.valueForKey(games::kGamesKey);
   plist::Dictionary games;
   if (const plist::Dictionary* registry = storedGames ? storedGames->as<plist::Dictionary>() : nullptr) {
     games = *registry;
@@ -154,7 +157,7 @@ void planSuite(const Request& request, DefaultsSuite& suite, Outcome& outcome) {
     changed = true;
     outcome.done.push_back("game       " + jsonText(game) + (record ? ": emptied" : ": added"));
   }
-  if (changed) suite.setObject("GamesKey", std::move(games));
+  if (changed) suite.setObject(games::kGamesKey, std::move(games));
 }
 
 }  // namespace

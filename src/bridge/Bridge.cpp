@@ -6,7 +6,7 @@
 #include <exception>
 
 #include "DataManager.h"
-#include "probes/StoreManager.h"
+#include "StoreManager.h"
 
 namespace {
 

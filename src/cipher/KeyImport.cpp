@@ -1,8 +1,8 @@
 // The peer's public key, imported afresh from its text for every cipher call.
 #include <string>
 
-#include "DataManager.h"
-#include "cipher/Base64.h"
+#include "platform/Base64.h"
+#include "cipher/Cipher.h"
 #include "platform/Rsa.h"
 #include "platform/SystemLog.h"
 
@@ -36,19 +36,15 @@ std::string keyBody(std::string_view keyText) {
 }
 
 }  // namespace
-}  // namespace orvo::cipher
 
-std::unique_ptr<orvo::PublicKey> DataManager::getSecKeyWithKey(std::string_view keyText) noexcept {
-  try {
-    const std::optional<orvo::Bytes> der =
-        orvo::base64::decodeStrict(orvo::cipher::keyBody(keyText));
-    if (!der) return nullptr;
-    orvo::PublicKey::Import imported = orvo::PublicKey::fromDer(*der);
-    if (!imported.key && !imported.refusal.empty()) {
-      orvo::log::write("Error creating key: " + imported.refusal);
-    }
-    return std::move(imported.key);
-  } catch (...) {
-    return nullptr;
+std::unique_ptr<PublicKey> secKeyWithKey(std::string_view keyText) {
+  const std::optional<Bytes> der = base64::decodeStrict(keyBody(keyText));
+  if (!der) return nullptr;
+  PublicKey::Import imported = PublicKey::fromDer(*der);
+  if (!imported.key && !imported.refusal.empty()) {
+    log::write("Error creating key: " + imported.refusal);
   }
+  return std::move(imported.key);
 }
+
+}  // namespace orvo::cipher

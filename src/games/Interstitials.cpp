@@ -6,8 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "DataManager.h"
-#include "bridge/Text.h"
+#include "games/Games.h"
 #include "games/Registry.h"
 #include "platform/SystemLog.h"
 
@@ -16,8 +15,8 @@ namespace {
 
 namespace log = orvo::log;
 
-// Step one of the answer: the calling game's oldest entry must lie strictly before the window
-// start. An entry at the start, or a comparison with NaN, fails.
+// The first condition of a yes: the calling game's oldest entry lies strictly before the window
+// start. An entry at the start, or a comparison with NaN, fails it.
 bool oldestIsBeforeWindow(double oldest, double windowStart) { return oldest < windowStart; }
 
 // Whether any entry lies strictly inside the window; one exactly at the start does not.
@@ -99,22 +98,17 @@ bool recordInterstitial(Registry& registry, std::string_view caller, double valu
 }
 
 }  // namespace
-}  // namespace orvo::games
 
-bool DataManager::setInterstitialDate(const char* gameKey, double value, double duration) noexcept {
-  try {
-    const std::optional<std::string_view> caller = orvo::textArgument(gameKey);
-    // A time that is not a number, or a window that ends before it starts, would prune every
-    // game's history to nothing or mute a game for good. An endless window is a window.
-    if (!caller || !std::isfinite(value) || !(duration >= 0)) return false;
-    bool answer = false;
-    const bool stored =
-        orvo::games::updateRegistry([&](orvo::games::Registry& registry, orvo::log::Lines& lines) {
-          return orvo::games::recordInterstitial(registry, *caller, value, duration, answer, lines);
-        });
-    // An answer whose interstitial was not recorded would not count in the next window.
-    return stored && answer;
-  } catch (...) {
-    return false;
-  }
+bool setInterstitialDate(std::string_view gameKey, double value, double duration) {
+  // A time that is not a number, or a window that ends before it starts, would prune every
+  // game's history to nothing or mute a game for good. An endless window is a window.
+  if (!std::isfinite(value) || !(duration >= 0)) return false;
+  bool answer = false;
+  const bool stored = updateRegistry([&](Registry& registry, log::Lines& lines) {
+    return recordInterstitial(registry, gameKey, value, duration, answer, lines);
+  });
+  // An answer whose interstitial was not recorded would not count in the next window.
+  return stored && answer;
 }
+
+}  // namespace orvo::games

@@ -4,18 +4,17 @@
 #include <cmath>
 #include <string>
 
-#include "DataManager.h"
-#include "bridge/Text.h"
+#include "games/Games.h"
+#include "games/Json.h"
 #include "games/Registry.h"
 #include "platform/SystemLog.h"
-#include "platform/Utf8.h"
 
 namespace orvo::games {
 namespace {
 
-// Writes stored values straight into compact JSON text, laid out as the listing always has been
-// (a real keeps a ".0" when it is whole, an exponent from 10^15 on and below 10^-4), or says
-// why JSON cannot hold a value: NaN, infinities, dates, data and UIDs.
+// Writes stored values straight into compact JSON text, in the layout games parse (a real keeps
+// a ".0" when it is whole, an exponent from 10^15 on and below 10^-4), or says why JSON cannot
+// hold a value: NaN, infinities, dates, data and UIDs.
 class JsonWriter {
  public:
   explicit JsonWriter(std::string& out) : out_(out) {}
@@ -117,15 +116,11 @@ std::optional<std::string> listGames(const plist::Object& registry) {
 }
 
 }  // namespace
-}  // namespace orvo::games
 
-char* DataManager::getAllGames() noexcept {
-  try {
-    std::optional<std::string> listing;
-    orvo::games::readRegistry(
-        [&](const orvo::plist::Object& registry) { listing = orvo::games::listGames(registry); });
-    return listing ? orvo::copyOut(*listing) : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
+std::optional<std::string> allGames() {
+  std::optional<std::string> listing;
+  readRegistry([&](const plist::Object& registry) { listing = listGames(registry); });
+  return listing;
 }
+
+}  // namespace orvo::games

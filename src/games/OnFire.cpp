@@ -5,8 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "DataManager.h"
-#include "bridge/Text.h"
+#include "games/Games.h"
 #include "games/Registry.h"
 #include "platform/Clock.h"
 #include "platform/SystemLog.h"
@@ -14,8 +13,9 @@
 namespace orvo::games {
 namespace {
 
-// The game whose end date is the latest of those strictly after now; the first one met wins
-// a tie. The clock is read anew for every record, so an end date equal to now never counts.
+// The game whose end date is the latest of those strictly after now (an end equal to now is
+// over); the first one met wins a tie. The clock is read anew for every record, as a long
+// registry takes time to go through.
 std::optional<std::string> findCurrentOnFire(const plist::Object& registry) {
   std::optional<std::size_t> current;
   double bestEnd = 0;
@@ -85,45 +85,33 @@ void setOnFireEndDate(Registry& registry, const std::string& key, double endDate
 }
 
 }  // namespace
+
+std::optional<std::string> currentGameOnFire() {
+  std::optional<std::string> current;
+  readRegistry([&](const plist::Object& registry) { current = findCurrentOnFire(registry); });
+  return current;
+}
+
+std::optional<std::string> setNextGameOnFire(std::optional<std::string_view> excluded,
+                                             double value) {
+  // An end that is not a finite number would leave a game on fire for good, or never.
+  if (!std::isfinite(value)) return std::nullopt;
+  std::optional<std::string> chosen;
+  const bool stored = updateRegistry([&](Registry& registry, log::Lines& lines) {
+    const std::optional<std::string> current = findCurrentOnFire(registry.stored);
+    lines.add("--> setNextGameOnFire > currrentOnFireGameKey: ").append(log::describe(current));
+    chosen = chooseNext(registry.stored, excluded, current);
+    lines.add("--> setNextGameOnFire > newOnFireGameKey: ").append(log::describe(chosen));
+    if (!chosen) return false;
+    setOnFireEndDate(registry, *chosen, value);
+    if (current) {
+      lines.add("--> setNextGameOnFire > clear old On Fire game: ").append(*current);
+      setOnFireEndDate(registry, *current, 0);
+    }
+    return true;
+  });
+  // A choice that was not stored is no choice: the game would not be on fire.
+  return stored ? chosen : std::nullopt;
+}
+
 }  // namespace orvo::games
-
-char* DataManager::getCurrentGameOnFire() noexcept {
-  try {
-    std::optional<std::string> current;
-    orvo::games::readRegistry([&](const orvo::plist::Object& registry) {
-      current = orvo::games::findCurrentOnFire(registry);
-    });
-    return current ? orvo::copyOut(*current) : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
-}
-
-char* DataManager::setNextGameOnFire(const char* gameKey, double value) noexcept {
-  namespace games = orvo::games;
-  namespace log = orvo::log;
-  try {
-    // An end that is not a finite number would leave a game on fire for good, or never.
-    if (gameKey == nullptr || !std::isfinite(value)) return nullptr;
-    // Text that is not UTF-8 names no game and so excludes none.
-    const std::optional<std::string_view> excluded = orvo::textArgument(gameKey);
-    std::optional<std::string> chosen;
-    const bool stored = games::updateRegistry([&](games::Registry& registry, log::Lines& lines) {
-      const std::optional<std::string> current = games::findCurrentOnFire(registry.stored);
-      lines.add("--> setNextGameOnFire > currrentOnFireGameKey: ").append(log::describe(current));
-      chosen = games::chooseNext(registry.stored, excluded, current);
-      lines.add("--> setNextGameOnFire > newOnFireGameKey: ").append(log::describe(chosen));
-      if (!chosen) return false;
-      games::setOnFireEndDate(registry, *chosen, value);
-      if (current) {
-        lines.add("--> setNextGameOnFire > clear old On Fire game: ").append(*current);
-        games::setOnFireEndDate(registry, *current, 0);
-      }
-      return true;
-    });
-    // A choice that was not stored is no choice: the game would not be on fire.
-    return stored ? orvo::copyOut(*chosen) : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
-}

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 #include "platform/SystemLog.h"
 
 namespace orvo::games {

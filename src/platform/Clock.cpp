@@ -5,6 +5,8 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
+#include <utility>
 
 namespace orvo {
 
@@ -19,31 +21,78 @@ double secondsSince1970() {
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-std::optional<std::string> utcStamp(const timespec& time) {
+namespace {
+
+// A number in decimal, with leading zeros to at least `width` digits.
+void appendPadded(std::string& out, long long value, std::size_t width) {
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const auto length = static_cast<std::size_t>(end - digits);
+  if (length < width) out.append(width - length, '0');
+  out.append(digits, length);
+}
+
+}  // namespace
+
+std::optional<UtcTime> utcTimeOf(double secondsSince2001) {
   using namespace std::chrono;
-  const sys_seconds seconds{std::chrono::seconds(time.tv_sec)};
-  const sys_days day = floor<days>(seconds);
+  const double unixSeconds = std::floor(secondsSince2001) + static_cast<double>(kUnixSecondsAt2001);
+  // Well inside the years that year_month_day holds (-32767 to 32767) either way.
+  if (!(std::fabs(unixSeconds) < 9e11)) return std::nullopt;
+  const sys_seconds at{seconds(static_cast<std::int64_t>(unixSeconds))};
+  const sys_days day = floor<days>(at);
   const year_month_day date{day};
-  const hh_mm_ss clock{seconds - day};
-  const int year = static_cast<int>(date.year());
-  if (year < 1 || year > 9999) return std::nullopt;
+  const hh_mm_ss clock{at - day};
+  return UtcTime{static_cast<int>(date.year()),
+                 static_cast<unsigned>(date.month()),
+                 static_cast<unsigned>(date.day()),
+                 static_cast<unsigned>(clock.hours().count()),
+                 static_cast<unsigned>(clock.minutes().count()),
+                 static_cast<unsigned>(clock.seconds().count())};
+}
+
+std::optional<double> secondsSince2001Of(const UtcTime& time) {
+  using namespace std::chrono;
+  const year_month_day date{year(time.year), month(time.month), day(time.day)};
+  if (time.year < -32767 || time.year > 32767 || !date.ok() || time.hour > 23 ||
+      time.minute > 59 || time.second > 59) {
+    return std::nullopt;
+  }
+  const sys_seconds at = sys_days(date) + hours(time.hour) + minutes(time.minute) +
+                         seconds(time.second);
+  return static_cast<double>(at.time_since_epoch().count() - kUnixSecondsAt2001);
+}
+
+std::string dateText(const UtcTime& time, char separator) {
+  std::string text;
+  appendPadded(text, time.year, 4);
+  text += '-';
+  appendPadded(text, time.month, 2);
+  text += '-';
+  appendPadded(text, time.day, 2);
+  text += separator;
+  appendPadded(text, time.hour, 2);
+  text += ':';
+  appendPadded(text, time.minute, 2);
+  text += ':';
+  appendPadded(text, time.second, 2);
+  return text;
+}
+
+std::optional<std::string> utcStamp(const timespec& time) {
+  const std::optional<UtcTime> utc =
+      utcTimeOf(static_cast<double>(std::int64_t{time.tv_sec} - kUnixSecondsAt2001));
+  if (!utc || utc->year < 1 || utc->year > 9999) return std::nullopt;
   std::string stamp;
-  const auto append = [&stamp](long long value, std::size_t width) {
-    char digits[24];
-    char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    const auto length = static_cast<std::size_t>(end - digits);
-    if (length < width) stamp.append(width - length, '0');
-    stamp.append(digits, length);
-  };
-  append(year, 4);
-  append(static_cast<unsigned>(date.month()), 2);
-  append(static_cast<unsigned>(date.day()), 2);
+  for (const auto& [value, width] : {std::pair<long long, std::size_t>{utc->year, 4},
+                                     {utc->month, 2},
+                                     {utc->day, 2}}) {
+    appendPadded(stamp, value, width);
+  }
   stamp += 'T';
-  append(clock.hours().count(), 2);
-  append(clock.minutes().count(), 2);
-  append(clock.seconds().count(), 2);
+  for (const unsigned field : {utc->hour, utc->minute, utc->second}) appendPadded(stamp, field, 2);
   stamp += '.';
-  append(time.tv_nsec / 1000, 6);
+  appendPadded(stamp, time.tv_nsec / 1000, 6);
   return stamp + 'Z';
 }
 

@@ -16,6 +16,22 @@ namespace orvo {
 double secondsSince1970();
 timespec wallClockNow();
 
+// Dates in the store count seconds from 2001-01-01 00:00:00 UTC, this many after 1970's.
+inline constexpr std::int64_t kUnixSecondsAt2001 = 978307200;
+
+// A UTC calendar time to the second.
+struct UtcTime {
+  int year;
+  unsigned month, day, hour, minute, second;
+};
+// The calendar time of a stored date, rounded down to the second; none for a date that is not
+// finite or lies more than about 28,000 years from now.
+std::optional<UtcTime> utcTimeOf(double secondsSince2001);
+// The stored date of a calendar time; none for a field out of range or a day its month lacks.
+std::optional<double> secondsSince2001Of(const UtcTime& time);
+// "YYYY-MM-DD", the separator, "HH:MM:SS".
+std::string dateText(const UtcTime& time, char separator);
+
 // A time as a compact UTC stamp, "YYYYMMDDTHHMMSS.ffffffZ"; none for a year past 9999 or
 // before 1.
 std::optional<std::string> utcStamp(const timespec& time);

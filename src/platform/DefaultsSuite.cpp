@@ -1,7 +1,5 @@
 #include "platform/DefaultsSuite.h"
 
-#include <errno.h>
-
 #include <algorithm>
 #include <string>
 
@@ -88,10 +86,11 @@ std::optional<const DefaultsSuite> DefaultsSuite::open(std::string_view name) {
   fs::FileName file = suiteFile(*container, name);
   constexpr plist::View::Purpose kRead = plist::View::Purpose::kRead;
   Stored stored = readStored(file, kRead);
-  // No file is an empty suite; no container is no suite at all.
+  // No file is an empty suite; no container, or one that cannot be examined, is no suite.
   if (stored.state == Stored::State::kMissing) {
-    return fs::isDirectory(*container) ? std::optional<const DefaultsSuite>(empty(std::move(file)))
-                                       : std::nullopt;
+    return fs::isDirectory(*container).value_or(false)
+               ? std::optional<const DefaultsSuite>(empty(std::move(file)))
+               : std::nullopt;
   }
   if (stored.state == Stored::State::kDamaged) stored = readStored(lastGoodCopyOf(file), kRead);
   if (stored.state != Stored::State::kGood) return std::nullopt;
@@ -105,13 +104,14 @@ bool DefaultsSuite::update(std::string_view name,
   const fs::FileName file = suiteFile(*container, name);
   const fs::FileName lockFile = lockFileOf(file);
   std::optional<fs::ExclusiveLock> lock = [&] {
-    std::optional<fs::ExclusiveLock> first = fs::ExclusiveLock::acquire(lockFile, kLockPatience);
+    fs::LockAttempt first = fs::ExclusiveLock::acquire(lockFile, kLockPatience);
     // The folder of the suite is made on the first update, in a container that exists.
-    if (first || errno != ENOENT || !fs::isDirectory(*container) ||
+    if (first.lock || first.failure != fs::LockFailure::kNoFolder ||
+        !fs::isDirectory(*container).value_or(false) ||
         !fs::createDirectoriesBelow(*container, kPreferencesFolder)) {
-      return first;
+      return std::move(first.lock);
     }
-    return fs::ExclusiveLock::acquire(lockFile, kLockPatience);
+    return fs::ExclusiveLock::acquire(lockFile, kLockPatience).lock;
   }();
   if (!lock) return false;
   HealReport healed{Heal::kNotDamaged, {}, false};
@@ -124,7 +124,7 @@ bool DefaultsSuite::update(std::string_view name,
       break;
     }
     case Stored::State::kMissing:
-      if (fs::isDirectory(*container)) suite = empty(file);
+      if (fs::isDirectory(*container).value_or(false)) suite = empty(file);
       break;
     case Stored::State::kDamaged:
       suite = healUnderLock(file, stored, healed);
@@ -143,11 +143,11 @@ DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
   HealReport report{Heal::kFailed, {}, false};
   const std::optional<fs::FileName> file = fileOf(name);
   if (!file) return report;
-  std::optional<fs::ExclusiveLock> lock =
+  const fs::LockAttempt attempt =
       fs::ExclusiveLock::acquire(lockFileOf(*file), kLockPatience);
-  if (!lock) {
+  if (!attempt.lock) {
     // No folder yet means no suite yet.
-    if (errno == ENOENT &&
+    if (attempt.failure == fs::LockFailure::kNoFolder &&
         readStored(*file, plist::View::Purpose::kRead).state == Stored::State::kMissing) {
       report.outcome = Heal::kNotDamaged;
     }

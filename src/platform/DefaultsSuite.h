@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
-#include "platform/PropertyList.h"
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo {
 

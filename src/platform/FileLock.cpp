@@ -40,22 +40,23 @@ bool pauseBefore(SteadyClock::time_point deadline, std::chrono::microseconds pau
 
 }  // namespace
 
-std::optional<ExclusiveLock> ExclusiveLock::acquire(const FileName& lockFile,
-                                                    std::chrono::milliseconds patience) {
+LockAttempt ExclusiveLock::acquire(const FileName& lockFile,
+                                   std::chrono::milliseconds patience) {
   const SteadyClock::time_point deadline = SteadyClock::now() + patience;
+  const auto failed = [](LockFailure failure) { return LockAttempt{std::nullopt, failure}; };
   for (;;) {
     // Whatever the name holds is locked as it is: a FIFO is opened without waiting and locks as
     // well as a file; a folder or a link is refused by the open.
     const std::uint64_t forksBefore = process::forks();
     Descriptor opened = openLockFile(lockFile);
-    if (!opened.valid()) return std::nullopt;
+    if (!opened.valid()) return failed(errno == ENOENT ? LockFailure::kNoFolder : LockFailure::kFailed);
     std::optional<process::ClosedInChildren> fd =
         process::ClosedInChildren::adopt(opened.release());
-    if (!fd) return std::nullopt;
+    if (!fd) return failed(LockFailure::kFailed);
     // A child forked before the descriptor was adopted has a copy of it that it would keep
     // locked once this process locks it: a fresh descriptor has none.
     if (process::forks() != forksBefore) {
-      if (SteadyClock::now() >= deadline) return std::nullopt;
+      if (SteadyClock::now() >= deadline) return failed(LockFailure::kTimedOut);
       continue;
     }
     // flock cannot wait with a limit, so poll, backing off up to a few milliseconds.
@@ -64,9 +65,10 @@ std::optional<ExclusiveLock> ExclusiveLock::acquire(const FileName& lockFile,
       if (sys("flock", [&] { return ::flock(fd->get(), LOCK_EX | LOCK_NB); }) == 0) {
         // The lock file is never deleted: a waiter holding a descriptor of a deleted file would
         // lock a different file than the next opener.
-        return ExclusiveLock(std::move(*fd));
+        return LockAttempt{ExclusiveLock(std::move(*fd)), LockFailure::kFailed};
       }
-      if (errno != EWOULDBLOCK || !pauseBefore(deadline, pause)) return std::nullopt;
+      if (errno != EWOULDBLOCK) return failed(LockFailure::kFailed);
+      if (!pauseBefore(deadline, pause)) return failed(LockFailure::kTimedOut);
       pause = std::min(pause * 2, std::chrono::microseconds(8000));
     }
   }

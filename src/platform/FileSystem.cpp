@@ -190,9 +190,11 @@ std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier) 
   return base.append("/app-groups/").append(groupIdentifier);
 }
 
-bool isDirectory(const FileName& path) {
+std::optional<bool> isDirectory(const FileName& path) {
   struct stat st {};
-  return sys("stat", [&] { return ::stat(path.c_str(), &st); }) == 0 && S_ISDIR(st.st_mode);
+  if (sys("stat", [&] { return ::stat(path.c_str(), &st); }) == 0) return S_ISDIR(st.st_mode);
+  if (errno == ENOENT || errno == ENOTDIR) return false;
+  return std::nullopt;
 }
 
 FileName folderOf(const FileName& path) {
@@ -311,7 +313,7 @@ bool createDirectoriesBelow(const FileName& existingBase, std::string_view relat
     current.append("/").append(relative.substr(0, slash));
     relative.remove_prefix(slash == std::string_view::npos ? relative.size() : slash + 1);
     if (sys("mkdir", [&] { return ::mkdir(current.c_str(), 0777); }) == 0) continue;
-    if (errno != EEXIST || !isDirectory(current)) return false;
+    if (errno != EEXIST || !isDirectory(current).value_or(false)) return false;
   }
   return true;
 }

@@ -40,8 +40,9 @@ inline constexpr std::size_t kMaxFileSize = 64u << 20;
 // has made it: the module never creates it.
 std::optional<FileName> appGroupContainerPath(std::string_view groupIdentifier);
 
-// Whether a directory is at the path; no when it cannot be examined either.
-bool isDirectory(const FileName& path);
+// Whether a directory is at the path: yes, no (nothing is there, or something else), or none
+// when the path cannot be examined (a permission, an I/O error).
+std::optional<bool> isDirectory(const FileName& path);
 
 // The folder of a file name, and the name itself.
 FileName folderOf(const FileName& path);
@@ -107,6 +108,14 @@ bool removeFile(const FileName& path);
 // exist.
 bool createDirectoriesBelow(const FileName& existingBase, std::string_view relative);
 
+// Why an attempt to lock had no lock.
+enum class LockFailure {
+  kNoFolder,  // the lock file's folder is missing
+  kTimedOut,  // another holder kept it for all the patience
+  kFailed,    // the lock file cannot be opened or locked
+};
+struct LockAttempt;
+
 // An exclusive flock on a lock file, held until destruction. Each lock opens its own
 // descriptor, so it also excludes other threads of the same process, and no child that the
 // host forks keeps it.
@@ -114,14 +123,17 @@ class ExclusiveLock {
  public:
   // Waits at most `patience` for the lock, whatever signals interrupt the wait. The lock file
   // is created when missing, never followed through a symbolic link and opened read-only (flock
-  // needs no write access). None when it cannot be opened (errno ENOENT when its folder is
-  // missing) or the wait ran out.
-  static std::optional<ExclusiveLock> acquire(const FileName& lockFile,
-                                              std::chrono::milliseconds patience);
+  // needs no write access).
+  static LockAttempt acquire(const FileName& lockFile, std::chrono::milliseconds patience);
 
  private:
   explicit ExclusiveLock(process::ClosedInChildren fd) : fd_(std::move(fd)) {}
   process::ClosedInChildren fd_;  // closing it releases the lock
+};
+
+struct LockAttempt {
+  std::optional<ExclusiveLock> lock;
+  LockFailure failure = LockFailure::kFailed;  // when there is no lock
 };
 
 // Tests make file-system calls fail through this hook: it sees the name of every call of this

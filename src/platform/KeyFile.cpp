@@ -13,17 +13,8 @@ constexpr std::string_view kReservedInExec = " \t\n\"'\\><~|&;$*?#()`";
 // What a backslash escapes inside a quoted argument of Exec.
 constexpr std::string_view kEscapedInQuotes = "\"`$\\";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr std::string_view kBlanks = " \t";
 
-std::string_view withoutLeadingBlanks(std::string_view s) {
-  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
-  return s;
-}
-
-std::string_view withoutTrailingBlanks(std::string_view s) {
-  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 bool isGroupName(std::string_view name) {
   return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
@@ -123,10 +114,10 @@ std::optional<KeyFile> KeyFile::parse(std::string_view text) {
     std::string_view line = text.substr(0, end);
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    line = withoutLeadingBlanks(line);
+    line = withoutLeading(line, kBlanks);
     if (line.empty() || line.front() == '#') continue;
     if (line.front() == '[') {
-      const std::string_view header = withoutTrailingBlanks(line);
+      const std::string_view header = withoutTrailing(line, kBlanks);
       if (header.back() != ']' || !isGroupName(header.substr(1, header.size() - 2))) {
         return std::nullopt;
       }
@@ -135,9 +126,9 @@ std::optional<KeyFile> KeyFile::parse(std::string_view text) {
     }
     const std::size_t equals = line.find('=');
     if (equals == std::string_view::npos || !group) return std::nullopt;
-    const std::string_view key = withoutTrailingBlanks(line.substr(0, equals));
+    const std::string_view key = withoutTrailing(line.substr(0, equals), kBlanks);
     if (key.empty()) return std::nullopt;
-    file.entries_.push_back({*group, key, withoutLeadingBlanks(line.substr(equals + 1))});
+    file.entries_.push_back({*group, key, withoutLeading(line.substr(equals + 1), kBlanks)});
   }
   return file;
 }
@@ -179,7 +170,7 @@ std::optional<Application> readApplication(std::string_view text) {
   const std::optional<std::string> tryExec = desktopEntryString(*file, "TryExec");
   if (type != "Application" || !hidden || !tryExec) return std::nullopt;
   // A boolean is true or false; GLib also forgives trailing blanks, and so do we.
-  const std::string_view isHidden = withoutTrailingBlanks(*hidden);
+  const std::string_view isHidden = withoutTrailing(*hidden, kBlanks);
   if (isHidden == "true" || !(isHidden.empty() || isHidden == "false")) return std::nullopt;
   Application application;
   if (!tryExec->empty()) {

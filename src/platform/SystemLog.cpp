@@ -9,6 +9,7 @@
 #include <ctime>
 #include <type_traits>
 
+#include "platform/Clock.h"
 #include "platform/Process.h"
 #include "platform/Signals.h"
 
@@ -66,18 +67,13 @@ void appendIndent(std::string& out, int level) {
   out.append(static_cast<std::size_t>(level) * 4, ' ');
 }
 
-// Seconds since 2001 shown as a UTC calendar time, or as a number where time_t cannot hold it.
+// A stored date shown as a UTC calendar time, or as a number where the calendar ends.
 void appendDate(std::string& out, double secondsSince2001) {
-  const double unixSeconds = std::floor(secondsSince2001) + 978307200.0;
-  if (!std::isfinite(unixSeconds) || std::fabs(unixSeconds) > 1e15) {
+  if (const std::optional<UtcTime> utc = utcTimeOf(secondsSince2001)) {
+    out.append(dateText(*utc, ' ')).append(" +0000");
+  } else {
     appendNumber(out, secondsSince2001);
-    return;
   }
-  const time_t t = static_cast<time_t>(unixSeconds);
-  tm utc{};
-  gmtime_r(&t, &utc);
-  char buf[64];
-  out.append(buf, std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S +0000", &utc));
 }
 
 void appendData(std::string& out, std::span<const std::uint8_t> bytes) {

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo::log {
 
@@ -31,19 +31,18 @@ class Lines {
 };
 void write(Lines& lines);
 
-// Appends a value's rendering, as an object placeholder prints it; a list's holds its stored
-// elements kept and its new ones.
+// Appends a value as the log shows values (lists in parentheses, dictionaries in braces, one
+// entry a line); a list being edited shows its stored elements kept and its new ones.
 void appendDescription(std::string& out, const plist::Object& value);
 void appendDescription(std::string& out, const plist::ListEdit& list);
 
-// Renderings of an object placeholder.
+// How the log shows a missing value, a number, a boolean and optional text.
 inline constexpr std::string_view kNoObject = "(null)";
 std::string describeNumber(double value);  // as %.16g: 2.5, 1700000000, 0.0001, 1e+16
 std::string describeBool(bool value);      // 1 or 0, as a boolean number prints
 std::string describe(const std::optional<std::string>& text);  // the text, or (null)
 
-// A double with six decimals, as a fixed-point placeholder prints it in the C locale, whatever
-// locale the host chose.
+// A double with six decimals and a decimal point, whatever locale the host chose.
 std::string fixed6(double value);
 
 }  // namespace orvo::log

@@ -67,6 +67,16 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+std::string_view withoutLeading(std::string_view text, std::string_view set) {
+  const std::size_t start = text.find_first_not_of(set);
+  return start == std::string_view::npos ? std::string_view() : text.substr(start);
+}
+
+std::string_view withoutTrailing(std::string_view text, std::string_view set) {
+  const std::size_t last = text.find_last_not_of(set);
+  return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+}
+
 void appendUtf8(std::string& out, std::uint32_t c) {
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
@@ -80,73 +90,46 @@ void appendUtf8(std::string& out, std::uint32_t c) {
   }
 }
 
+bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian,
+                       std::string& out) {
+  const auto unitAt = [p, bigEndian](std::size_t i) {
+    const std::uint8_t* u = p + 2 * i;
+    return bigEndian ? std::uint32_t{u[0]} << 8 | u[1] : std::uint32_t{u[1]} << 8 | u[0];
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    std::uint32_t c = unitAt(i);
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      const std::uint32_t low = i + 1 < units ? unitAt(i + 1) : 0;
+      if (c > 0xDBFF || low < 0xDC00 || low > 0xDFFF) return false;  // a lone surrogate
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    }
+    appendUtf8(out, c);
+  }
+  return true;
+}
+
 std::optional<std::size_t> unicodeTextToUtf8(std::vector<std::uint8_t>& bytes) {
   const std::optional<WideEncoding> encoding = wideEncodingOf(bytes);
   if (!encoding) return 1;
   const auto [unit, bigEndian, start] = *encoding;
   if ((bytes.size() - start) % unit != 0) return std::nullopt;
-  const auto unitAt = [&, unit = unit, bigEndian = bigEndian](std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < unit; ++i) {
-      value = value << 8 | bytes[at + (bigEndian ? i : unit - 1 - i)];
-    }
-    return value;
-  };
+  const std::size_t units = (bytes.size() - start) / unit;
+  const std::uint8_t* p = bytes.data() + start;
   std::string utf8;
   utf8.reserve(bytes.size());
-  for (std::size_t at = start; at < bytes.size(); at += unit) {
-    std::uint32_t c = unitAt(at);
-    if (unit == 2 && c >= 0xD800 && c <= 0xDBFF && at + 2 < bytes.size()) {
-      const std::uint32_t low = unitAt(at + 2);
-      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      at += 2;
-    } else if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
-      return std::nullopt;  // a lone surrogate, or beyond Unicode
+  if (unit == 2) {
+    if (!appendUtf16AsUtf8(p, units, bigEndian, utf8)) return std::nullopt;
+  } else {
+    for (std::size_t i = 0; i < units; ++i, p += 4) {
+      std::uint32_t c = 0;
+      for (int k = 0; k < 4; ++k) c = c << 8 | p[bigEndian ? k : 3 - k];
+      if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) return std::nullopt;
+      appendUtf8(utf8, c);
     }
-    appendUtf8(utf8, c);
   }
   bytes.assign(utf8.begin(), utf8.end());
   return unit;
-}
-
-void appendJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
 }
 
 }  // namespace orvo

@@ -13,8 +13,21 @@ namespace orvo {
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(std::string_view text);
 
+// The text without the characters of `set` at its start, at its end, or at both.
+std::string_view withoutLeading(std::string_view text, std::string_view set);
+std::string_view withoutTrailing(std::string_view text, std::string_view set);
+inline std::string_view trimmed(std::string_view text, std::string_view set) {
+  return withoutTrailing(withoutLeading(text, set), set);
+}
+
 // Appends a code point (below U+110000, not a surrogate) in UTF-8.
 void appendUtf8(std::string& out, std::uint32_t c);
+
+// Appends `units` UTF-16 code units read from `p` (two bytes each, big-endian when
+// `bigEndian`) as UTF-8, surrogate pairs joined; false at a lone surrogate, with `out` partly
+// appended.
+bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian,
+                       std::string& out);
 
 // JSON and XML text may be UTF-8, UTF-16 or UTF-32 in either byte order, told by a byte-order
 // mark or by the zero bytes among its first four (either starts with two ASCII characters).
@@ -22,10 +35,6 @@ void appendUtf8(std::string& out, std::uint32_t c);
 // the unit found (2 or 4; 1 for text left as it is); none for text that is not well-formed in
 // its encoding.
 std::optional<std::size_t> unicodeTextToUtf8(std::vector<std::uint8_t>& bytes);
-
-// Appends `text` as a JSON string: quoted, with '"', '\\' and the control characters escaped
-// (the short escape where JSON has one, \u00XX for the others).
-void appendJsonString(std::string& out, std::string_view text);
 
 }  // namespace orvo
 

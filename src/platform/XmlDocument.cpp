@@ -103,8 +103,6 @@ bool isGoodDeclaration(const pugi::xml_node& declaration) {
   return declaration.first_attribute().name() == std::string_view("version");
 }
 
-bool isBlank(std::string_view text) { return std::all_of(text.begin(), text.end(), isSpace); }
-
 // Before and after the root: a declaration first of all, then only blanks, comments,
 // processing instructions, and one document type before the one element.
 bool isGoodProlog(const pugi::xml_document& document) {
@@ -194,7 +192,9 @@ bool parseWhole(std::string_view text, T& out, int base) {
 
 }  // namespace
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isSpace(char c) { return c != '\0' && kSpaces.find(c) != std::string_view::npos; }
+
+bool isBlank(std::string_view text) { return std::all_of(text.begin(), text.end(), isSpace); }
 
 bool appendDecoded(std::string_view raw, std::string& out) {
   while (!raw.empty()) {

@@ -11,7 +11,11 @@
 
 namespace orvo::xml {
 
+// XML's white space: space, tab, carriage return, line feed.
+inline constexpr std::string_view kSpaces = " \t\r\n";
 bool isSpace(char c);
+// Whether the text is all white space (or empty).
+bool isBlank(std::string_view text);
 
 // Character data with its references resolved: the five predefined entities and character
 // references to XML characters. False for any other reference (those of a document type are

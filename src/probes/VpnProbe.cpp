@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "DataManager.h"
 #include "platform/ProxySettings.h"
 
 namespace orvo::probes {
@@ -20,12 +19,6 @@ bool namesTunnelInterface(const std::optional<plist::Dictionary>& proxySettings)
   });
 }
 
-}  // namespace orvo::probes
+bool isVPNEnabled() { return namesTunnelInterface(network::copySystemProxySettings()); }
 
-bool DataManager::isVPNEnabled() noexcept {
-  try {
-    return orvo::probes::namesTunnelInterface(orvo::network::copySystemProxySettings());
-  } catch (...) {
-    return false;
-  }
-}
+}  // namespace orvo::probes

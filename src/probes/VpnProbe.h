@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 namespace orvo::probes {
 
@@ -18,6 +18,9 @@ inline constexpr std::array<std::string_view, 5> kTunnelMarkers = {"tap", "tun",
 // contains a tunnel marker, case-sensitively and anywhere in the name. False when there are no
 // settings, no scoped entry, a scoped entry that is not a dictionary, or no such key.
 bool namesTunnelInterface(const std::optional<plist::Dictionary>& proxySettings);
+
+// The same over the system's proxy settings now.
+bool isVPNEnabled();
 
 }  // namespace orvo::probes
 

@@ -1,20 +1,16 @@
-// The player-level entries of the store: identity, referral code and the event log.
+#include "store/PlayerStore.h"
+
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 
-#include "DataManager.h"
-#include "bridge/Text.h"
 #include "platform/Utf8.h"
 #include "store/AppGroupStore.h"
 
 namespace orvo::store {
 namespace {
 
-constexpr std::string_view kUserIDKey = "UserID";
-constexpr std::string_view kRefCodeKey = "refCode";
-constexpr std::string_view kEventsDatesKey = "eventsDates";
 
 // Finds the top-level "UserID" of a JSON document without building it: the whole text must
 // still be valid JSON, but a hostile file costs no more memory than its nesting stack.
@@ -70,14 +66,6 @@ class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {
   std::optional<std::string> userID_;
 };
 
-std::optional<std::string> readUserID() {
-  const std::optional<fs::FileName> groupContainer = container();
-  if (!groupContainer) return std::nullopt;
-  fs::FileContent content = fs::readFile(*groupContainer + "/" + std::string(kUserDataFile));
-  if (content.status != fs::FileContent::Status::kRead) return std::nullopt;
-  return topLevelUserID(std::move(content.bytes));
-}
-
 }  // namespace
 
 std::optional<std::string> topLevelUserID(std::vector<std::uint8_t> json) {
@@ -87,42 +75,32 @@ std::optional<std::string> topLevelUserID(std::vector<std::uint8_t> json) {
   return finder.userID();
 }
 
-}  // namespace orvo::store
-
-char* DataManager::getUserID() noexcept {
-  try {
-    const std::optional<std::string> userID = orvo::store::readUserID();
-    return userID ? orvo::copyOut(*userID) : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
+std::optional<std::string> userID() {
+  const std::optional<fs::FileName> groupContainer = container();
+  if (!groupContainer) return std::nullopt;
+  fs::FileContent content = fs::readFile(*groupContainer + "/" + std::string(kUserDataFile));
+  if (content.status != fs::FileContent::Status::kRead) return std::nullopt;
+  return topLevelUserID(std::move(content.bytes));
 }
 
-char* DataManager::getRefCode() noexcept {
-  try {
-    const std::optional<const orvo::DefaultsSuite> suite = orvo::store::openSuite();
-    if (!suite) return nullptr;
-    std::string scratch;
-    const std::optional<std::string_view> text =
-        suite->objectForKey(orvo::store::kRefCodeKey).text(scratch);
-    return text ? orvo::copyOut(*text) : nullptr;
-  } catch (...) {
-    return nullptr;
-  }
+std::optional<std::string> refCode() {
+  const std::optional<const DefaultsSuite> suite = openSuite();
+  if (!suite) return std::nullopt;
+  std::string scratch;
+  const std::optional<std::string_view> text = suite->objectForKey(kRefCodeKey).text(scratch);
+  return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
-void DataManager::setEventDate(double eventDate) noexcept {
+void setEventDate(double eventDate) {
   if (!std::isfinite(eventDate)) return;  // no event happens at a time that is not a number
-  try {
-    orvo::store::updateSuite([eventDate](orvo::DefaultsSuite& suite) {
-      // Appended to the stored list, which is copied; a value that is not a list is replaced.
-      const orvo::plist::Object stored = suite.arrayForKey(orvo::store::kEventsDatesKey);
-      orvo::plist::ListEdit events =
-          stored ? orvo::plist::ListEdit(stored) : orvo::plist::ListEdit();
-      events.append(eventDate);
-      suite.setList(orvo::store::kEventsDatesKey, std::move(events));
-      return true;
-    });
-  } catch (...) {
-  }
+  updateSuite([eventDate](DefaultsSuite& suite) {
+    // Appended to the stored list, which is copied; a value that is not a list is replaced.
+    const plist::Object stored = suite.arrayForKey(kEventsDatesKey);
+    plist::ListEdit events = stored ? plist::ListEdit(stored) : plist::ListEdit();
+    events.append(eventDate);
+    suite.setList(kEventsDatesKey, std::move(events));
+    return true;
+  });
 }
+
+}  // namespace orvo::store

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "LogCapture.h"
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 namespace orvo::testing {
 

@@ -1,4 +1,4 @@
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 #include <stdlib.h>
 
@@ -6,7 +6,7 @@
 #include <array>
 #include <bit>
 
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo::plist {
 

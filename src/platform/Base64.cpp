@@ -1,4 +1,4 @@
-#include "cipher/Base64.h"
+#include "platform/Base64.h"
 
 #include <array>
 
@@ -20,7 +20,14 @@ constexpr std::array<std::int8_t, 256> makeValues() {
 }
 constexpr std::array<std::int8_t, 256> kValues = makeValues();
 
-std::optional<Bytes> decode(std::string_view text, bool skipUnknown) {
+enum class Skip { kNothing, kWhitespace, kUnknown };
+
+bool skipped(char c, Skip skip) {
+  return skip == Skip::kUnknown ||
+         (skip == Skip::kWhitespace && (c == ' ' || c == '\t' || c == '\r' || c == '\n'));
+}
+
+std::optional<Bytes> decode(std::string_view text, Skip skip) {
   Bytes out;
   out.reserve(text.size() / 4 * 3 + 3);
   std::uint32_t group = 0;  // the bits of the sextets read since the last whole byte
@@ -34,7 +41,7 @@ std::optional<Bytes> decode(std::string_view text, bool skipUnknown) {
     }
     const std::int8_t value = kValues[static_cast<unsigned char>(c)];
     if (value == kNotInAlphabet) {
-      if (skipUnknown) continue;
+      if (skipped(c, skip)) continue;
       return std::nullopt;
     }
     if (padding != 0) return std::nullopt;
@@ -78,8 +85,12 @@ std::string encode(std::span<const std::uint8_t> bytes) {
   return out;
 }
 
-std::optional<Bytes> decodeStrict(std::string_view text) { return decode(text, false); }
+std::optional<Bytes> decodeStrict(std::string_view text) { return decode(text, Skip::kNothing); }
 
-std::optional<Bytes> decodeLenient(std::string_view text) { return decode(text, true); }
+std::optional<Bytes> decodeSkippingWhitespace(std::string_view text) {
+  return decode(text, Skip::kWhitespace);
+}
+
+std::optional<Bytes> decodeLenient(std::string_view text) { return decode(text, Skip::kUnknown); }
 
 }  // namespace orvo::base64

@@ -1,6 +1,6 @@
 // The storefront: the country of the store the device buys from.
-#ifndef ORVO_PROBES_STOREMANAGER_H_
-#define ORVO_PROBES_STOREMANAGER_H_
+#ifndef ORVO_STOREMANAGER_H_
+#define ORVO_STOREMANAGER_H_
 
 #include <OrvoModule/OrvoModule.h>
 
@@ -13,4 +13,4 @@ class ORVO_API StoreManager {
   static char* getCountryCode() noexcept;
 };
 
-#endif  // ORVO_PROBES_STOREMANAGER_H_
+#endif  // ORVO_STOREMANAGER_H_

@@ -1,8 +1,8 @@
 // Changes to a property list read in a View, kept apart from it until they are written: the
 // writer copies every object of the file that did not change and encodes only these. An edit
 // holds handles on the view, which must outlive it.
-#ifndef ORVO_PLATFORM_PROPERTYLISTEDIT_H_
-#define ORVO_PLATFORM_PROPERTYLISTEDIT_H_
+#ifndef ORVO_PLATFORM_PLIST_PROPERTYLISTEDIT_H_
+#define ORVO_PLATFORM_PLIST_PROPERTYLISTEDIT_H_
 
 #include <cstdint>
 #include <memory>
@@ -14,8 +14,8 @@
 #include <variant>
 #include <vector>
 
-#include "platform/PropertyList.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo::plist {
 
@@ -142,4 +142,4 @@ void ListEdit::forEach(Visit visit) const {
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_PROPERTYLISTEDIT_H_
+#endif  // ORVO_PLATFORM_PLIST_PROPERTYLISTEDIT_H_

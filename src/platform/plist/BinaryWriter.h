@@ -1,16 +1,16 @@
 // The writer of the binary format (see BinaryPropertyListWriter.cpp); private to the
 // property-list codec.
-#ifndef ORVO_PLATFORM_BINARYWRITER_H_
-#define ORVO_PLATFORM_BINARYWRITER_H_
+#ifndef ORVO_PLATFORM_PLIST_BINARYWRITER_H_
+#define ORVO_PLATFORM_PLIST_BINARYWRITER_H_
 
 #include <cstdint>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include "platform/BinaryEncoder.h"
-#include "platform/BinaryFormat.h"
-#include "platform/PropertyListEdit.h"
+#include "platform/plist/BinaryEncoder.h"
+#include "platform/plist/BinaryFormat.h"
+#include "platform/plist/PropertyListEdit.h"
 
 namespace orvo::plist {
 
@@ -65,4 +65,4 @@ class Writer {
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_BINARYWRITER_H_
+#endif  // ORVO_PLATFORM_PLIST_BINARYWRITER_H_

@@ -2,8 +2,8 @@
 // table of their offsets and a 32-byte trailer that locates the table. Numbers are big-endian;
 // containers hold references, which are indexes into the offset table, so one object may be
 // referenced from many places.
-#ifndef ORVO_PLATFORM_BINARYFORMAT_H_
-#define ORVO_PLATFORM_BINARYFORMAT_H_
+#ifndef ORVO_PLATFORM_PLIST_BINARYFORMAT_H_
+#define ORVO_PLATFORM_PLIST_BINARYFORMAT_H_
 
 #include <bit>
 #include <cstddef>
@@ -188,9 +188,6 @@ inline std::optional<std::size_t> utf8SizeOfUtf16(const std::uint8_t* p, std::si
   return size;
 }
 
-// Appends UTF-16 that utf8SizeOfUtf16 accepted, as UTF-8.
-void appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, std::string& out);
-
 }  // namespace orvo::plist::binary
 
-#endif  // ORVO_PLATFORM_BINARYFORMAT_H_
+#endif  // ORVO_PLATFORM_PLIST_BINARYFORMAT_H_

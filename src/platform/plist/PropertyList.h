@@ -1,6 +1,6 @@
 // Property-list values: what the defaults suite stores and hands out.
-#ifndef ORVO_PLATFORM_PROPERTYLIST_H_
-#define ORVO_PLATFORM_PROPERTYLIST_H_
+#ifndef ORVO_PLATFORM_PLIST_PROPERTYLIST_H_
+#define ORVO_PLATFORM_PLIST_PROPERTYLIST_H_
 
 #include <cstdint>
 #include <optional>
@@ -182,4 +182,4 @@ std::optional<std::vector<std::uint8_t>> writeBinaryPropertyList(const Value& ro
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_PROPERTYLIST_H_
+#endif  // ORVO_PLATFORM_PLIST_PROPERTYLIST_H_

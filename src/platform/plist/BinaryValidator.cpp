@@ -3,7 +3,7 @@
 // budgets, as if the file were read into a tree, so the file is accepted or refused exactly as
 // such a reader would; each container keeps what it adds up to for its next use. Containers
 // are walked with a stack of our own, never the call stack.
-#include "platform/BinaryValidator.h"
+#include "platform/plist/BinaryValidator.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 // Base64 with the standard alphabet of RFC 4648 and "=" padding.
-#ifndef ORVO_CIPHER_BASE64_H_
-#define ORVO_CIPHER_BASE64_H_
+#ifndef ORVO_PLATFORM_BASE64_H_
+#define ORVO_PLATFORM_BASE64_H_
 
 #include <cstdint>
 #include <optional>
@@ -22,10 +22,14 @@ std::string encode(std::span<const std::uint8_t> bytes);
 // else (a blank, a line break, missing padding, data after the padding). "" gives no bytes.
 std::optional<Bytes> decodeStrict(std::string_view text);
 
+// As decodeStrict, but blanks and line breaks (space, tab, CR, LF: XML's white space) may
+// stand anywhere.
+std::optional<Bytes> decodeSkippingWhitespace(std::string_view text);
+
 // As decodeStrict, but every character that is neither in the alphabet nor "=" is skipped
-// first, so line breaks and blanks may stand anywhere.
+// first.
 std::optional<Bytes> decodeLenient(std::string_view text);
 
 }  // namespace orvo::base64
 
-#endif  // ORVO_CIPHER_BASE64_H_
+#endif  // ORVO_PLATFORM_BASE64_H_

@@ -1,4 +1,4 @@
-#include "platform/PropertyListEdit.h"
+#include "platform/plist/PropertyListEdit.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "platform/BinaryWriter.h"
+#include "platform/plist/BinaryWriter.h"
 
 namespace orvo::plist {
 

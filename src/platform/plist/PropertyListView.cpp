@@ -1,27 +1,15 @@
 // Answers from a validated file's bytes. Everything here may assume what View::read checked:
 // every object a handle reaches parses, every reference is in range.
-#include "platform/PropertyListView.h"
+#include "platform/plist/PropertyListView.h"
 
 #include <bit>
 
-#include "platform/BinaryFormat.h"
+#include "platform/plist/BinaryFormat.h"
 #include "platform/Utf8.h"
 
 namespace orvo::plist {
 
 using namespace binary;
-
-void binary::appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, std::string& out) {
-  for (std::size_t i = 0; i < units; ++i) {
-    std::uint32_t c = static_cast<std::uint32_t>(p[2 * i]) << 8 | p[2 * i + 1];
-    if (c >= 0xD800 && c <= 0xDBFF) {
-      const std::uint32_t low = static_cast<std::uint32_t>(p[2 * i + 2]) << 8 | p[2 * i + 3];
-      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-      ++i;
-    }
-    appendUtf8(out, c);
-  }
-}
 
 View::View(View&&) noexcept = default;
 View& View::operator=(View&&) noexcept = default;
@@ -33,7 +21,8 @@ std::string_view View::textOf(std::uint32_t id, std::string& scratch) const {
     return {reinterpret_cast<const char*>(text.at), static_cast<std::size_t>(text.length)};
   }
   scratch.clear();
-  appendUtf16AsUtf8(text.at, static_cast<std::size_t>(text.length), scratch);
+  // Checked when the view was read: the text has no lone surrogate.
+  appendUtf16AsUtf8(text.at, static_cast<std::size_t>(text.length), true, scratch);
   return scratch;
 }
 
@@ -139,7 +128,7 @@ bool Object::textEquals(std::string_view utf8) const {
   // A text has at most as many UTF-16 units as it has bytes in UTF-8.
   if (!wide || wide->length > utf8.size()) return false;
   std::string decoded;
-  appendUtf16AsUtf8(wide->at, static_cast<std::size_t>(wide->length), decoded);
+  appendUtf16AsUtf8(wide->at, static_cast<std::size_t>(wide->length), true, decoded);
   return decoded == utf8;
 }
 

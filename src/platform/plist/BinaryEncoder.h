@@ -1,8 +1,8 @@
 // The objects a write encodes anew, and how each is put into bytes: every value of a tree, or,
 // for an edit of a stored file, the edited containers and the new values. Containers refer to
 // nodes (kNode set) or to objects of the source file, which the writer copies.
-#ifndef ORVO_PLATFORM_BINARYENCODER_H_
-#define ORVO_PLATFORM_BINARYENCODER_H_
+#ifndef ORVO_PLATFORM_PLIST_BINARYENCODER_H_
+#define ORVO_PLATFORM_PLIST_BINARYENCODER_H_
 
 #include <cstdint>
 #include <string>
@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/BinaryFormat.h"
-#include "platform/PropertyList.h"
-#include "platform/PropertyListEdit.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/BinaryFormat.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/plist/PropertyListEdit.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo::plist {
 
@@ -133,4 +133,4 @@ std::uint8_t* Encoder::put(std::uint8_t* p, const Node& node, unsigned refSize,
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_BINARYENCODER_H_
+#endif  // ORVO_PLATFORM_PLIST_BINARYENCODER_H_

@@ -6,8 +6,8 @@
 // lookup costs the same whatever the file holds, and nothing is allocated per stored value.
 //
 // The view does not own the bytes: they must outlive it, and a handle must not outlive its view.
-#ifndef ORVO_PLATFORM_PROPERTYLISTVIEW_H_
-#define ORVO_PLATFORM_PROPERTYLISTVIEW_H_
+#ifndef ORVO_PLATFORM_PLIST_PROPERTYLISTVIEW_H_
+#define ORVO_PLATFORM_PLIST_PROPERTYLISTVIEW_H_
 
 #include <bit>
 #include <cstdint>
@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/BinaryFormat.h"
-#include "platform/PropertyList.h"
+#include "platform/plist/BinaryFormat.h"
+#include "platform/plist/PropertyList.h"
 
 namespace orvo::plist {
 
@@ -314,4 +314,4 @@ bool walk(const Object& value, Visitor& visitor) {
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_PROPERTYLISTVIEW_H_
+#endif  // ORVO_PLATFORM_PLIST_PROPERTYLISTVIEW_H_

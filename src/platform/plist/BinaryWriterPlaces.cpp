@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/BinaryWriter.h"
+#include "platform/plist/BinaryWriter.h"
 
 namespace orvo::plist {
 

@@ -1,15 +1,15 @@
 // The checks that make a View, in one pass over what the top object reaches (see
 // BinaryValidator.cpp); private to the property-list codec.
-#ifndef ORVO_PLATFORM_BINARYVALIDATOR_H_
-#define ORVO_PLATFORM_BINARYVALIDATOR_H_
+#ifndef ORVO_PLATFORM_PLIST_BINARYVALIDATOR_H_
+#define ORVO_PLATFORM_PLIST_BINARYVALIDATOR_H_
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "platform/BinaryFormat.h"
-#include "platform/PropertyListView.h"
+#include "platform/plist/BinaryFormat.h"
+#include "platform/plist/PropertyListView.h"
 
 namespace orvo::plist {
 
@@ -141,4 +141,4 @@ class Validator {
 
 }  // namespace orvo::plist
 
-#endif  // ORVO_PLATFORM_BINARYVALIDATOR_H_
+#endif  // ORVO_PLATFORM_PLIST_BINARYVALIDATOR_H_

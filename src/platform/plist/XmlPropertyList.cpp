@@ -1,20 +1,20 @@
 // XML property lists, read only. pugixml parses without recursion; the conversion below keeps
 // its own stack of open containers, so a deep document costs heap, never call stack.
+#include <algorithm>
 #include <charconv>
 #include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/PropertyList.h"
+#include "platform/Base64.h"
+#include "platform/Clock.h"
+#include "platform/plist/PropertyList.h"
 #include "platform/Utf8.h"
 #include "platform/XmlDocument.h"
 
 namespace orvo::plist {
 namespace {
-
-// Seconds from 1970-01-01 to 2001-01-01, the epoch of property-list dates.
-constexpr std::int64_t kUnixSecondsAt2001 = 978307200;
 
 template <typename T>
 bool parseWhole(std::string_view text, T& out, int base) {
@@ -23,18 +23,7 @@ bool parseWhole(std::string_view text, T& out, int base) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-bool isBlank(std::string_view text) {
-  for (const char c : text) {
-    if (!xml::isSpace(c)) return false;
-  }
-  return true;
-}
-
-std::string_view trim(std::string_view text) {
-  while (!text.empty() && xml::isSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && xml::isSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
+std::string_view trim(std::string_view text) { return trimmed(text, xml::kSpaces); }
 
 bool isText(const pugi::xml_node& node) {
   return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
@@ -94,15 +83,6 @@ std::optional<double> parseReal(std::string_view text) {
   return value;
 }
 
-std::int64_t daysFromCivil(std::int64_t year, unsigned month, unsigned day) {
-  year -= month <= 2;
-  const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-  const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-  const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
-}
-
 // YYYY-MM-DDTHH:MM:SSZ, in UTC.
 std::optional<Date> parseDate(std::string_view text) {
   text = trim(text);
@@ -116,58 +96,12 @@ std::optional<Date> parseDate(std::string_view text) {
   };
   const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
   const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-  if (year < 1 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 59) {
-    return std::nullopt;
-  }
-  static constexpr int kDaysInMonth[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  if (day > kDaysInMonth[month - 1] + (month == 2 && leap ? 1 : 0)) return std::nullopt;
-  const std::int64_t seconds =
-      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-      std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
-  return Date{static_cast<double>(seconds - kUnixSecondsAt2001)};
-}
-
-// Base64 between any amount of XML whitespace; padding as the alphabet requires.
-std::optional<Data> parseData(std::string_view text) {
-  Data data;
-  data.bytes.reserve(text.size() / 4 * 3);
-  std::uint32_t bits = 0;
-  unsigned pending = 0;  // bits held in `bits`
-  std::size_t symbols = 0;
-  std::size_t padding = 0;
-  for (const char c : text) {
-    if (xml::isSpace(c)) continue;
-    ++symbols;
-    if (c == '=') {
-      ++padding;
-      continue;
-    }
-    if (padding != 0) return std::nullopt;
-    unsigned value = 0;
-    if (c >= 'A' && c <= 'Z') {
-      value = static_cast<unsigned>(c - 'A');
-    } else if (c >= 'a' && c <= 'z') {
-      value = static_cast<unsigned>(c - 'a') + 26;
-    } else if (c >= '0' && c <= '9') {
-      value = static_cast<unsigned>(c - '0') + 52;
-    } else if (c == '+') {
-      value = 62;
-    } else if (c == '/') {
-      value = 63;
-    } else {
-      return std::nullopt;
-    }
-    bits = (bits << 6 | value) & 0xFFFFFF;
-    pending += 6;
-    if (pending >= 8) {
-      pending -= 8;
-      data.bytes.push_back(static_cast<std::uint8_t>(bits >> pending));
-    }
-  }
-  if (symbols % 4 != 0 || padding > 2) return std::nullopt;
-  return data;
+  if (year < 1 || std::min({month, day, hour, minute, second}) < 0) return std::nullopt;
+  const std::optional<double> seconds = secondsSince2001Of(UtcTime{
+      year, static_cast<unsigned>(month), static_cast<unsigned>(day), static_cast<unsigned>(hour),
+      static_cast<unsigned>(minute), static_cast<unsigned>(second)});
+  if (!seconds) return std::nullopt;
+  return Date{*seconds};
 }
 
 std::optional<Value> readScalar(const pugi::xml_node& element) {
@@ -183,11 +117,11 @@ std::optional<Value> readScalar(const pugi::xml_node& element) {
   } else if (name == "real") {
     if (auto real = parseReal(text)) return Value(*real);
   } else if (name == "true" || name == "false") {
-    if (isBlank(text)) return Value(name == "true");
+    if (xml::isBlank(text)) return Value(name == "true");
   } else if (name == "date") {
     if (auto date = parseDate(text)) return Value(*date);
   } else if (name == "data") {
-    if (auto data = parseData(text)) return Value(std::move(*data));
+    if (auto bytes = base64::decodeSkippingWhitespace(text)) return Value(Data{std::move(*bytes)});
   }
   return std::nullopt;
 }
@@ -198,7 +132,7 @@ bool isContainer(std::string_view name) { return name == "array" || name == "dic
 bool nextElement(pugi::xml_node node, pugi::xml_node& element) {
   for (; node; node = node.next_sibling()) {
     if (node.type() == pugi::node_element) break;
-    if (isText(node) && !isBlank(node.value())) return false;
+    if (isText(node) && !xml::isBlank(node.value())) return false;
   }
   element = node;
   return true;

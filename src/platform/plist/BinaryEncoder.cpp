@@ -1,6 +1,6 @@
 // Collecting the objects a write encodes, each in its smallest form, short strings shared; and
 // nothing collected that a reader would refuse. Containers are walked with a stack of our own.
-#include "platform/BinaryEncoder.h"
+#include "platform/plist/BinaryEncoder.h"
 
 #include <bit>
 
