@@ -8,7 +8,7 @@ ORVO_PACKAGES=(
   cmake ninja-build g++ pkg-config binutils
   libssl-dev openssl libpugixml-dev nlohmann-json3-dev liburiparser-dev
   libgtest-dev libgmock-dev libbenchmark-dev libplist-dev
-  python3 python3-cryptography iso-codes strace mono-mcs mono-runtime
+  python3 python3-cryptography iso-codes mono-mcs mono-runtime
 )
 
 orvo_install_packages() {

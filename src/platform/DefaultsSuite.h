@@ -90,7 +90,6 @@ class DefaultsSuite {
   // the update (or synchronize), which copies every stored value that did not change.
   // Replaces the value under the key with a whole new one.
   void setObject(std::string_view key, plist::Value value);
-  void setValue(std::string_view key, plist::Value value) { setObject(key, std::move(value)); }
   // Replaces the value under the key with a list made from a stored one (plist::ListEdit).
   void setList(std::string_view key, plist::ListEdit list);
   // The changes to the dictionary stored under the key, to change some of its entries (or

@@ -67,8 +67,7 @@ void TempAppGroup::writeSuite(const plist::Value& root) const {
 }
 
 void TempAppGroup::writeSuiteBytes(const std::string& bytes) const {
-  stdfs::create_directories(suitePath().parent_path());
-  std::ofstream(suitePath(), std::ios::binary | std::ios::trunc) << bytes;
+  writeFile(suitePath().lexically_relative(container_), bytes);
 }
 
 std::optional<plist::Value> TempAppGroup::readSuite() const {
