@@ -273,15 +273,12 @@ TEST(Decryption, PeerMessagesJoinTheirChunksUnderTheZeroByteRule) {
   }
 }
 
-TEST(BadArguments, GiveNullAndNoCrash) {
+// Null pointers are refused with every other bad argument (the games tests' table).
+TEST(BadCipherArguments, TextThatIsNotUtf8GivesNullWithAGoodKey) {
   const std::string key = peer(2048).publicPem(), message = peer(2048).message({"hi"});
   const std::string invalidUtf8 = "\xC3\x28";
   EXPECT_EQ(decrypt(message, key), "hi");  // the sound calls, for contrast
   EXPECT_TRUE(encrypt("hi", key));
-  EXPECT_EQ(testing::takeText(GetEncryptedData(nullptr, key.c_str())), std::nullopt);
-  EXPECT_EQ(testing::takeText(GetEncryptedData("hi", nullptr)), std::nullopt);
-  EXPECT_EQ(testing::takeText(GetDecryptedData(nullptr, key.c_str())), std::nullopt);
-  EXPECT_EQ(testing::takeText(GetDecryptedData(message.c_str(), nullptr)), std::nullopt);
   // Not an empty payload in its place: that would pass for a successful encryption.
   EXPECT_EQ(encrypt(invalidUtf8, key), std::nullopt);
   EXPECT_EQ(encrypt("hi", key + invalidUtf8), std::nullopt);

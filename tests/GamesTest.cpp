@@ -73,7 +73,7 @@ TEST(LastPlayDate, SetsOnlyThatFieldStoresTheValueUnchangedAndLogsSixDecimals) {
 
 // Each call gives its no-value result (null, 0, no effect) and leaves the store and the log as
 // they were: a game key that names no record or is no text, a time that is not a finite number,
-// a window that is negative or not a number.
+// a window that is negative or not a number, a cipher text or key that is no text.
 TEST(BadArguments, GiveTheNoValueResultAndChangeNothing) {
   Registry group(record({{"A", dates({0})}, {"B", dates({5})}, {"bad", "text"}}));
   const std::string before = group.readSuiteBytes();
@@ -94,6 +94,12 @@ TEST(BadArguments, GiveTheNoValueResultAndChangeNothing) {
     calls.emplace_back([=] { return yes(SetInterstitialDate("A", 100, duration)); });
   }
   calls.emplace_back([] { return takeText(SetNextGameOnFire(nullptr, 4e9)); });
+  for (const char* text : {static_cast<const char*>(nullptr), "\xC3\x28"}) {
+    calls.emplace_back([=] { return takeText(GetEncryptedData(text, "key")); });
+    calls.emplace_back([=] { return takeText(GetEncryptedData("hi", text)); });
+    calls.emplace_back([=] { return takeText(GetDecryptedData(text, "key")); });
+    calls.emplace_back([=] { return takeText(GetDecryptedData("AQ==", text)); });
+  }
   for (std::size_t i = 0; i < calls.size(); ++i) {
     LogCapture log;
     EXPECT_EQ(calls[i](), std::nullopt) << "call " << i;
