@@ -109,9 +109,51 @@ void LibplistWrite(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * registryBytes().size()));
 }
 
+// A hostile file: `count` dictionaries, each with the same eight ASCII keys of 64 KB that
+// differ only in their last byte, under one array. Each dictionary is within the budgets, all
+// of them together far past them: the reader must refuse it before comparing every
+// dictionary's keys.
+std::vector<std::uint8_t> longKeyDictionaries(std::uint32_t count) {
+  constexpr std::uint32_t kKeys = 8, kKeyBytes = 65536;
+  std::vector<std::uint8_t> file = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<std::uint64_t> offsets;
+  const auto put = [&file](std::uint64_t value, unsigned width) {
+    for (unsigned i = width; i-- > 0;) file.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  };
+  offsets.push_back(file.size());  // the array of every dictionary, objects 1 to count
+  put(0xAF, 1), put(0x12, 1), put(count, 4);
+  for (std::uint32_t i = 1; i <= count; ++i) put(i, 4);
+  for (std::uint32_t i = 0; i < count; ++i) {  // keys count+1 .. count+8, values the key 1
+    offsets.push_back(file.size());
+    put(0xD0 | kKeys, 1);
+    for (std::uint32_t k = 0; k < kKeys; ++k) put(count + 1 + k, 4);
+    for (std::uint32_t k = 0; k < kKeys; ++k) put(count + 1, 4);
+  }
+  for (std::uint32_t k = 0; k < kKeys; ++k) {
+    offsets.push_back(file.size());
+    put(0x5F, 1), put(0x12, 1), put(kKeyBytes, 4);
+    file.insert(file.end(), kKeyBytes - 1, 'k');
+    file.push_back(static_cast<std::uint8_t>('a' + k));
+  }
+  const std::uint64_t table = file.size();
+  for (const std::uint64_t offset : offsets) put(offset, 4);
+  for (const unsigned byte : {0, 0, 0, 0, 0, 0, 4, 4}) put(byte, 1);
+  put(offsets.size(), 8), put(0, 8), put(table, 8);
+  return file;
+}
+
+void OrvoRefuseLongKeys(benchmark::State& state) {
+  const std::vector<std::uint8_t> bytes = longKeyDictionaries(200000);
+  for (auto _ : state) {
+    if (orvo::plist::View::read(bytes)) state.SkipWithError("a file past its budgets was read");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
 }  // namespace
 
 BENCHMARK(OrvoRead);
 BENCHMARK(LibplistRead);
 BENCHMARK(OrvoWrite);
 BENCHMARK(LibplistWrite);
+BENCHMARK(OrvoRefuseLongKeys)->Unit(benchmark::kMillisecond);

@@ -134,14 +134,17 @@ TEST(OrvoTool, HelpsRefusesBadNumbersAndShowsChecksAndQuarantinesTheStore) {
   games.set("a", plist::Dictionary());
   games.set("b", "not a record");
   root.set("GamesKey", games);
-  root.set("when", plist::Array{plist::Date{1e300}, plist::Date{std::nan("")}, plist::Date{0}});
+  root.set("when", plist::Array{plist::Date{1e300}, plist::Date{std::nan("")}, plist::Date{0},
+                                plist::Date{-63177062400.5}});
   group.writeSuite(root);
   const testing::CommandResult shown = orvo("store");
   EXPECT_EQ(shown.status, 0);
   EXPECT_NE(shown.output.find("2 game(s)"), std::string::npos) << shown.output;
   EXPECT_NE(shown.output.find("<key>a</key>"), std::string::npos) << shown.output;
-  // Dates beyond any calendar are shown as unknown, the others as the UTC time they name.
-  EXPECT_NE(shown.output.find("<date>?</date>\n\t\t<date>?</date>\n\t\t<date>2001-01-01T00:00:00Z"),
+  // Dates beyond any calendar are shown as unknown, the others as the UTC time they name (to the
+  // second below, the year before 1 BC's as -0001).
+  EXPECT_NE(shown.output.find("<date>?</date>\n\t\t<date>?</date>\n\t\t<date>2001-01-01T00:00:00Z"
+                              "</date>\n\t\t<date>-0002-12-31T23:59:59Z"),
             std::string::npos)
       << shown.output;
   const testing::CommandResult checked = orvo("store --check");

@@ -200,7 +200,8 @@ void checkNumbers(const plist::Value* list, const std::string& where,
 
 std::vector<std::string> suiteProblems(const plist::Dictionary& suite) {
   std::vector<std::string> problems;
-  if (const plist::Value* refCode = suite.find(store::kRefCodeKey); refCode && !refCode->is<std::string>()) {
+  if (const plist::Value* refCode = suite.find(store::kRefCodeKey);
+      refCode && !refCode->is<std::string>()) {
     problems.emplace_back("refCode is not text (GetRefCode gives null)");
   }
   checkNumbers(suite.find(store::kEventsDatesKey), std::string(store::kEventsDatesKey), problems);
@@ -257,7 +258,7 @@ int showStore() {
   }
   const std::optional<bool> container = fs::isDirectory(at->container);
   std::printf("container  %s\n           %s\n", at->container.c_str(),
-              !container  ? "cannot be examined: every call gives its no-value result"
+              !container   ? "cannot be examined: every call gives its no-value result"
               : *container ? "exists"
                            : "missing: the games' installer creates it; every call gives "
                              "its no-value result until then");

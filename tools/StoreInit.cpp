@@ -13,8 +13,8 @@
 #include "games/Registry.h"
 #include "platform/DefaultsSuite.h"
 #include "platform/FileSystem.h"
-#include "platform/plist/PropertyList.h"
 #include "platform/Utf8.h"
+#include "platform/plist/PropertyList.h"
 #include "store/AppGroupStore.h"
 #include "store/PlayerStore.h"
 
@@ -135,7 +135,8 @@ void planSuite(const Request& request, DefaultsSuite& suite, Outcome& outcome) {
   // A tree copy: the tool changes a few records of a registry that a game may have filled.
   const std::optional<plist::Value> storedGames = suite.valueForKey(games::kGamesKey);
   plist::Dictionary games;
-  if (const plist::Dictionary* registry = storedGames ? storedGames->as<plist::Dictionary>() : nullptr) {
+  if (const plist::Dictionary* registry =
+          storedGames ? storedGames->as<plist::Dictionary>() : nullptr) {
     games = *registry;
   } else if (storedGames && !request.force) {
     outcome.conflicts.emplace_back("GamesKey is not a dictionary");

@@ -1,8 +1,8 @@
 // The peer's public key, imported afresh from its text for every cipher call.
 #include <string>
 
-#include "platform/Base64.h"
 #include "cipher/Cipher.h"
+#include "platform/Base64.h"
 #include "platform/Rsa.h"
 #include "platform/SystemLog.h"
 

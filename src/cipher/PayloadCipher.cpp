@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/Base64.h"
 #include "cipher/Cipher.h"
+#include "platform/Base64.h"
 #include "platform/Utf8.h"
 
 namespace orvo::cipher {

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/SystemLog.h"
 #include "platform/plist/PropertyListEdit.h"
 #include "platform/plist/PropertyListView.h"
-#include "platform/SystemLog.h"
 
 namespace orvo::games {
 

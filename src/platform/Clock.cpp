@@ -23,10 +23,12 @@ double secondsSince1970() {
 
 namespace {
 
-// A number in decimal, with leading zeros to at least `width` digits.
+// A number in decimal, its digits led by zeros to at least `width` (after the sign).
 void appendPadded(std::string& out, long long value, std::size_t width) {
+  if (value < 0) out += '-';
+  const auto bits = static_cast<unsigned long long>(value);
   char digits[24];
-  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const char* end = std::to_chars(digits, digits + sizeof digits, value < 0 ? 0 - bits : bits).ptr;
   const auto length = static_cast<std::size_t>(end - digits);
   if (length < width) out.append(width - length, '0');
   out.append(digits, length);
@@ -53,13 +55,15 @@ std::optional<UtcTime> utcTimeOf(double secondsSince2001) {
 
 std::optional<double> secondsSince2001Of(const UtcTime& time) {
   using namespace std::chrono;
-  const year_month_day date{year(time.year), month(time.month), day(time.day)};
-  if (time.year < -32767 || time.year > 32767 || !date.ok() || time.hour > 23 ||
-      time.minute > 59 || time.second > 59) {
+  // Checked before they are stored: year_month_day keeps only what its fields can hold.
+  if (time.year < -32767 || time.year > 32767 || time.month > 12 || time.day > 31 ||
+      time.hour > 23 || time.minute > 59 || time.second > 59) {
     return std::nullopt;
   }
-  const sys_seconds at = sys_days(date) + hours(time.hour) + minutes(time.minute) +
-                         seconds(time.second);
+  const year_month_day date{year(time.year), month(time.month), day(time.day)};
+  if (!date.ok()) return std::nullopt;
+  const sys_seconds at =
+      sys_days(date) + hours(time.hour) + minutes(time.minute) + seconds(time.second);
   return static_cast<double>(at.time_since_epoch().count() - kUnixSecondsAt2001);
 }
 
@@ -84,9 +88,8 @@ std::optional<std::string> utcStamp(const timespec& time) {
       utcTimeOf(static_cast<double>(std::int64_t{time.tv_sec} - kUnixSecondsAt2001));
   if (!utc || utc->year < 1 || utc->year > 9999) return std::nullopt;
   std::string stamp;
-  for (const auto& [value, width] : {std::pair<long long, std::size_t>{utc->year, 4},
-                                     {utc->month, 2},
-                                     {utc->day, 2}}) {
+  for (const auto& [value, width] :
+       {std::pair<long long, std::size_t>{utc->year, 4}, {utc->month, 2}, {utc->day, 2}}) {
     appendPadded(stamp, value, width);
   }
   stamp += 'T';

@@ -25,7 +25,7 @@ struct UtcTime {
   unsigned month, day, hour, minute, second;
 };
 // The calendar time of a stored date, rounded down to the second; none for a date that is not
-// finite or lies more than about 28,000 years from now.
+// finite or lies more than 28,000 years from 1970.
 std::optional<UtcTime> utcTimeOf(double secondsSince2001);
 // The stored date of a calendar time; none for a field out of range or a day its month lacks.
 std::optional<double> secondsSince2001Of(const UtcTime& time);

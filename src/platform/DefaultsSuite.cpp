@@ -143,8 +143,7 @@ DefaultsSuite::HealReport DefaultsSuite::heal(std::string_view name) {
   HealReport report{Heal::kFailed, {}, false};
   const std::optional<fs::FileName> file = fileOf(name);
   if (!file) return report;
-  const fs::LockAttempt attempt =
-      fs::ExclusiveLock::acquire(lockFileOf(*file), kLockPatience);
+  const fs::LockAttempt attempt = fs::ExclusiveLock::acquire(lockFileOf(*file), kLockPatience);
   if (!attempt.lock) {
     // No folder yet means no suite yet.
     if (attempt.failure == fs::LockFailure::kNoFolder &&

@@ -40,8 +40,7 @@ bool pauseBefore(SteadyClock::time_point deadline, std::chrono::microseconds pau
 
 }  // namespace
 
-LockAttempt ExclusiveLock::acquire(const FileName& lockFile,
-                                   std::chrono::milliseconds patience) {
+LockAttempt ExclusiveLock::acquire(const FileName& lockFile, std::chrono::milliseconds patience) {
   const SteadyClock::time_point deadline = SteadyClock::now() + patience;
   const auto failed = [](LockFailure failure) { return LockAttempt{std::nullopt, failure}; };
   for (;;) {
@@ -49,7 +48,8 @@ LockAttempt ExclusiveLock::acquire(const FileName& lockFile,
     // well as a file; a folder or a link is refused by the open.
     const std::uint64_t forksBefore = process::forks();
     Descriptor opened = openLockFile(lockFile);
-    if (!opened.valid()) return failed(errno == ENOENT ? LockFailure::kNoFolder : LockFailure::kFailed);
+    if (!opened.valid())
+      return failed(errno == ENOENT ? LockFailure::kNoFolder : LockFailure::kFailed);
     std::optional<process::ClosedInChildren> fd =
         process::ClosedInChildren::adopt(opened.release());
     if (!fd) return failed(LockFailure::kFailed);

@@ -15,7 +15,6 @@ constexpr std::string_view kEscapedInQuotes = "\"`$\\";
 
 constexpr std::string_view kBlanks = " \t";
 
-
 bool isGroupName(std::string_view name) {
   return !name.empty() && std::none_of(name.begin(), name.end(), [](char c) {
     const auto byte = static_cast<unsigned char>(c);

@@ -86,8 +86,8 @@ void appendData(std::string& out, std::span<const std::uint8_t> bytes) {
   out += '}';
 }
 
-// Foundation's renderings: lists in parentheses and dictionaries in braces, one entry a line,
-// indented four spaces a level below `base`.
+// How the log shows values: lists in parentheses and dictionaries in braces, one entry a line,
+// indented four spaces a level below `base`, the layout every game's log has used.
 struct Describer {
   std::string& out;
   int base;

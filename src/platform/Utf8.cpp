@@ -90,8 +90,7 @@ void appendUtf8(std::string& out, std::uint32_t c) {
   }
 }
 
-bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian,
-                       std::string& out) {
+bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian, std::string& out) {
   const auto unitAt = [p, bigEndian](std::size_t i) {
     const std::uint8_t* u = p + 2 * i;
     return bigEndian ? std::uint32_t{u[0]} << 8 | u[1] : std::uint32_t{u[1]} << 8 | u[0];
@@ -107,6 +106,64 @@ bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian,
     appendUtf8(out, c);
   }
   return true;
+}
+
+std::optional<std::size_t> utf8SizeOfUtf16(const std::uint8_t* p, std::size_t units) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint32_t c = std::uint32_t{p[2 * i]} << 8 | p[2 * i + 1];
+    if (c < 0x80) {
+      size += 1;
+    } else if (c < 0x800) {
+      size += 2;
+    } else if (c < 0xD800 || c > 0xDFFF) {
+      size += 3;
+    } else {
+      if (c > 0xDBFF || i + 1 == units) return std::nullopt;
+      const std::uint32_t low = std::uint32_t{p[2 * i + 2]} << 8 | p[2 * i + 3];
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      ++i;
+      size += 4;
+    }
+  }
+  return size;
+}
+
+std::uint64_t utf16UnitsOf(std::string_view utf8) {
+  std::uint64_t units = 0;
+  for (const char c : utf8) {
+    const auto b = static_cast<std::uint8_t>(c);
+    units += ((b & 0xC0) != 0x80) + (b >= 0xF0);  // lead bytes; four-byte forms need two
+  }
+  return units;
+}
+
+std::uint8_t* putUtf16BigEndian(std::uint8_t* p, std::string_view utf8) {
+  const auto put = [&p](std::uint32_t unit) {
+    *p++ = static_cast<std::uint8_t>(unit >> 8);
+    *p++ = static_cast<std::uint8_t>(unit);
+  };
+  const auto* s = reinterpret_cast<const std::uint8_t*>(utf8.data());
+  const std::uint8_t* const end = s + utf8.size();
+  while (s != end) {
+    std::uint32_t c = *s;
+    if (c < 0x80) {
+      ++s;
+    } else if (c < 0xE0) {
+      c = (c & 0x1F) << 6 | (s[1] & 0x3F);
+      s += 2;
+    } else if (c < 0xF0) {
+      c = (c & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F);
+      s += 3;
+    } else {
+      c = ((c & 0x07) << 18 | (s[1] & 0x3F) << 12 | (s[2] & 0x3F) << 6 | (s[3] & 0x3F)) - 0x10000;
+      s += 4;
+      put(0xD800 | c >> 10);
+      c = 0xDC00 | (c & 0x3FF);
+    }
+    put(c);
+  }
+  return p;
 }
 
 std::optional<std::size_t> unicodeTextToUtf8(std::vector<std::uint8_t>& bytes) {

@@ -26,8 +26,15 @@ void appendUtf8(std::string& out, std::uint32_t c);
 // Appends `units` UTF-16 code units read from `p` (two bytes each, big-endian when
 // `bigEndian`) as UTF-8, surrogate pairs joined; false at a lone surrogate, with `out` partly
 // appended.
-bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian,
-                       std::string& out);
+bool appendUtf16AsUtf8(const std::uint8_t* p, std::size_t units, bool bigEndian, std::string& out);
+
+// The UTF-8 size of `units` big-endian UTF-16 code units; none at a lone surrogate.
+std::optional<std::size_t> utf8SizeOfUtf16(const std::uint8_t* p, std::size_t units);
+
+// The UTF-16 code units of valid UTF-8 text, and the text written at `p` as big-endian UTF-16
+// (past the BMP in surrogate pairs), returning the end of what was written.
+std::uint64_t utf16UnitsOf(std::string_view utf8);
+std::uint8_t* putUtf16BigEndian(std::uint8_t* p, std::string_view utf8);
 
 // JSON and XML text may be UTF-8, UTF-16 or UTF-32 in either byte order, told by a byte-order
 // mark or by the zero bytes among its first four (either starts with two ASCII characters).

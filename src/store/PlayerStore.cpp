@@ -11,7 +11,6 @@
 namespace orvo::store {
 namespace {
 
-
 // Finds the top-level "UserID" of a JSON document without building it: the whole text must
 // still be valid JSON, but a hostile file costs no more memory than its nesting stack.
 class UserIDFinder : public nlohmann::json_sax<nlohmann::json> {

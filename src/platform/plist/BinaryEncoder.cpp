@@ -10,48 +10,6 @@ namespace orvo::plist {
 
 using namespace binary;
 
-namespace {
-
-// UTF-16 units of valid UTF-8: one per character, two for those past the BMP.
-std::uint64_t utf16Units(std::string_view text) {
-  std::uint64_t units = 0;
-  for (const char c : text) {
-    const auto b = static_cast<std::uint8_t>(c);
-    units += ((b & 0xC0) != 0x80) + (b >= 0xF0);
-  }
-  return units;
-}
-
-// Valid UTF-8 as big-endian UTF-16, past the BMP in surrogate pairs.
-std::uint8_t* putUtf8AsUtf16(std::uint8_t* p, std::string_view text) {
-  const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
-  const std::uint8_t* const end = s + text.size();
-  while (s != end) {
-    std::uint32_t c = *s;
-    if (c < 0x80) {
-      ++s;
-    } else if (c < 0xE0) {
-      c = (c & 0x1F) << 6 | (s[1] & 0x3F);
-      s += 2;
-    } else if (c < 0xF0) {
-      c = (c & 0x0F) << 12 | (s[1] & 0x3F) << 6 | (s[2] & 0x3F);
-      s += 3;
-    } else {
-      c = (c & 0x07) << 18 | (s[1] & 0x3F) << 12 | (s[2] & 0x3F) << 6 | (s[3] & 0x3F);
-      s += 4;
-      c -= 0x10000;
-      storeBig(p, 0xD800 | c >> 10, 2);
-      p += 2;
-      c = 0xDC00 | (c & 0x3FF);
-    }
-    storeBig(p, c, 2);
-    p += 2;
-  }
-  return p;
-}
-
-}  // namespace
-
 std::uint32_t Encoder::addNode(const void* source, Kind kind, std::uint64_t bytes,
                                std::uint32_t count, std::uint32_t replaces) {
   if (nodes_.size() >= kNode - 1) {
@@ -86,7 +44,7 @@ std::uint32_t Encoder::addString(const std::string& text) {
       failed_ = true;
       return kNone;
     }
-    const std::uint64_t units = utf16Units(text);
+    const std::uint64_t units = utf16UnitsOf(text);
     ref = addNode(&text, Kind::kString, headerBytes(units) + 2 * units);
     nodes_.back().wide = true;
   }
@@ -173,7 +131,7 @@ void Encoder::charge(std::uint32_t ref) {
     addedPayload_ += static_cast<const std::string*>(node.source)->size();
   } else if (node.kind == Kind::kString) {
     const std::string& text = *static_cast<const std::string*>(node.source);
-    addedPayload_ += std::max<std::uint64_t>(2 * utf16Units(text), text.size());
+    addedPayload_ += std::max<std::uint64_t>(2 * utf16UnitsOf(text), text.size());
   } else if (node.kind == Kind::kData) {
     addedPayload_ += static_cast<const Value*>(node.source)->as<Data>()->bytes.size();
   }
@@ -225,7 +183,7 @@ bool Encoder::openDictionaryEdit(const DictionaryEdit& edit, std::uint32_t node)
   return !failed_;
 }
 
-bool Encoder::openListEdit(const ListEdit& list, std::uint32_t node, bool moved) {
+bool Encoder::openListEdit(const ListEdit& list, std::uint32_t node, bool replacesItsOwn) {
   if (frames_.size() >= kMaxNestingDepth) return false;
   frames_.push_back({node, &list, true});
   std::uint32_t* elements = refs_.data() + nodes_[node].refBegin;
@@ -235,7 +193,7 @@ bool Encoder::openListEdit(const ListEdit& list, std::uint32_t node, bool moved)
   for (std::size_t i = 0; i < refs.length; ++i) {
     if (!list.keeps(i)) continue;
     *elements = static_cast<std::uint32_t>(source_->refAt(refs.at, i));
-    if (!moved) chargeCopy(*elements);
+    if (!replacesItsOwn) chargeCopy(*elements);
     ++elements;
   }
   return true;
@@ -279,8 +237,8 @@ bool Encoder::step(Frame& frame) {
   if (value != nullptr) {
     if (value->is<Array>() || value->is<Dictionary>()) failed_ |= !openValue(*value, index);
   } else if (const ListEdit* list = std::get_if<ListEdit>(change)) {
-    const bool moved = list->stored() && replaced == list->stored().id();
-    failed_ |= !openListEdit(*list, index, moved);
+    const bool replacesItsOwn = list->stored() && replaced == list->stored().id();
+    failed_ |= !openListEdit(*list, index, replacesItsOwn);
   } else {
     failed_ |= !openDictionaryEdit(*std::get<std::unique_ptr<DictionaryEdit>>(*change), index);
   }
@@ -315,7 +273,7 @@ std::uint8_t* Encoder::putScalar(std::uint8_t* p, const Node& node) const {
   switch (node.kind) {
     case Kind::kString: {
       const auto* text = static_cast<const std::string*>(node.source);
-      if (node.wide) return putUtf8AsUtf16(putHeader(p, kUtf16, utf16Units(*text)), *text);
+      if (node.wide) return putUtf16BigEndian(putHeader(p, kUtf16, utf16UnitsOf(*text)), *text);
       return std::copy(text->begin(), text->end(), putHeader(p, kAscii, text->size()));
     }
     case Kind::kReal:

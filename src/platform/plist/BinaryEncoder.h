@@ -86,7 +86,9 @@ class Encoder {
   static std::uint32_t storedId(const DictionaryEdit::Change& change);
   bool openValue(const Value& value, std::uint32_t node);
   bool openDictionaryEdit(const DictionaryEdit& edit, std::uint32_t node);
-  bool openListEdit(const ListEdit& list, std::uint32_t node, bool moved);
+  // `replacesItsOwn`: the edit takes the place of the list it was made from, so the elements it
+  // keeps were already counted against the budgets in their old place.
+  bool openListEdit(const ListEdit& list, std::uint32_t node, bool replacesItsOwn);
   bool step(Frame& frame);
   bool run();
   void charge(std::uint32_t ref);

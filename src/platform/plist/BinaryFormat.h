@@ -47,9 +47,10 @@ inline constexpr bool isContainerMarker(std::uint8_t marker) {
 }
 
 // Shared references let a few hundred bytes describe millions of values, so the reader counts
-// what it materialises. Without shared containers every value but the root costs a reference
-// of at least one byte, so a file never holds more values than bytes; the floor leaves room
-// for files that do share a container. Strings and data are counted apart, in bytes.
+// what the values add up to with every shared one counted at each use. Without shared containers
+// every value but the root costs a reference of at least one byte, so a file never holds more
+// values than bytes; the floor leaves room for files that do share a container. Strings and data
+// are counted apart, in bytes.
 inline constexpr std::size_t kMinValueBudget = std::size_t{1} << 20;
 inline constexpr std::size_t kMinPayloadBudget = std::size_t{64} << 20;
 inline constexpr std::size_t kPayloadBudgetPerFileByte = 64;
@@ -164,28 +165,6 @@ inline std::uint8_t* putHeader(std::uint8_t* p, std::uint8_t marker, std::uint64
   *p++ = static_cast<std::uint8_t>(kInt | std::countr_zero(width));
   storeBig(p, length, width);
   return p + width;
-}
-
-// The UTF-8 size of `units` big-endian UTF-16 code units; none when a surrogate is unpaired.
-inline std::optional<std::size_t> utf8SizeOfUtf16(const std::uint8_t* p, std::size_t units) {
-  std::size_t size = 0;
-  for (std::size_t i = 0; i < units; ++i) {
-    const std::uint32_t c = static_cast<std::uint32_t>(p[2 * i]) << 8 | p[2 * i + 1];
-    if (c < 0x80) {
-      size += 1;
-    } else if (c < 0x800) {
-      size += 2;
-    } else if (c < 0xD800 || c > 0xDFFF) {
-      size += 3;
-    } else {
-      if (c > 0xDBFF || i + 1 == units) return std::nullopt;
-      const std::uint32_t low = static_cast<std::uint32_t>(p[2 * i + 2]) << 8 | p[2 * i + 3];
-      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-      ++i;
-      size += 4;
-    }
-  }
-  return size;
 }
 
 }  // namespace orvo::plist::binary

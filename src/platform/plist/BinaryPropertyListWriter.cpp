@@ -249,6 +249,10 @@ bool Writer::readable(const Written& out) const {
 }
 
 std::optional<Written> Writer::write() {
+  // Copying needs the counts that only a view read for an update keeps.
+  if (source_ != nullptr && source_->references_.size() != source_->objectCount_) {
+    return std::nullopt;
+  }
   if (source_ != nullptr) countReferences();
   place();
   const bool copy = source_ != nullptr && source_->canonical_ && !freePlaces_ &&

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/Utf8.h"
+
 namespace orvo::plist {
 
 using namespace binary;
@@ -145,7 +147,7 @@ Validator::Visit Validator::visit(std::uint64_t ref, View::Container& into, bool
       into.values += done.values;
       into.payload += done.payload;
       into.height = std::max(into.height, done.height);
-      return Visit::kDone;
+      return addOpen(done.values, done.payload) ? Visit::kDone : Visit::kFailed;
     }
     default:
       return Visit::kFailed;
@@ -179,7 +181,7 @@ bool Validator::visitString(std::uint32_t child, const std::uint8_t* p, View::Co
     state = kScalarDone | static_cast<std::uint32_t>(payload);
   }
   into.payload += state & kValueMask;
-  return true;
+  return addOpen(0, state & kValueMask);
 }
 
 Validator::Visit Validator::open(std::uint32_t child, const std::uint8_t* p) {
@@ -206,9 +208,11 @@ bool Validator::close() {
   const Frame frame = frames_.back();
   frames_.pop_back();
   View::Container& done = v_.containers_[frame.container];
-  done.values += frame.isDict ? 2 * std::uint64_t{frame.count} : frame.count;
+  const std::uint64_t entries = frame.isDict ? 2 * std::uint64_t{frame.count} : frame.count;
+  done.values += entries;
   done.height += 1;
-  if (!withinBudgets(done) || (frame.isDict && !checkKeys(frame, done))) return false;
+  if (!addOpen(entries, 0) || !withinBudgets(done) || (frame.isDict && !checkKeys(frame, done)))
+    return false;
   v_.states_[frame.object] = kClosed | frame.container;
   if (frames_.empty()) {
     v_.values_ += done.values;
@@ -271,6 +275,8 @@ bool Validator::run() {
     case Visit::kDone:
       v_.values_ = 1;
       v_.payload_ = top.payload;
+      // A lone value on top: any other object is one that nothing refers to.
+      if (forUpdate_) v_.canonical_ &= v_.objectCount_ == 1;
       return v_.payload_ <= payloadBudget_;
     case Visit::kOpened:
       break;

@@ -128,6 +128,14 @@ class Validator {
   bool withinBudgets(const View::Container& c) const {
     return c.values <= valueBudget_ && c.payload <= payloadBudget_ && c.height <= kMaxNestingDepth;
   }
+  // Notes what a step added to the open containers. Together they never hold more than the
+  // whole file will (each is part of its parent, none twice), so the budgets bound them at every
+  // step: a file past its budgets is refused before the work it would cost, not at the end.
+  bool addOpen(std::uint64_t values, std::uint64_t payload) {
+    openValues_ += values;
+    openPayload_ += payload;
+    return openValues_ <= valueBudget_ && openPayload_ <= payloadBudget_;
+  }
 
   View& v_;
   const bool forUpdate_;
@@ -135,6 +143,8 @@ class Validator {
   const std::uint8_t* objectsEnd_ = nullptr;
   std::uint64_t valueBudget_ = 0;
   std::uint64_t payloadBudget_ = 0;
+  std::uint64_t openValues_ = 0;
+  std::uint64_t openPayload_ = 0;
   std::vector<Frame> frames_;
   std::string scratchA_, scratchB_;
 };

@@ -4,8 +4,8 @@
 
 #include <bit>
 
-#include "platform/plist/BinaryFormat.h"
 #include "platform/Utf8.h"
+#include "platform/plist/BinaryFormat.h"
 
 namespace orvo::plist {
 

@@ -9,9 +9,9 @@
 
 #include "platform/Base64.h"
 #include "platform/Clock.h"
-#include "platform/plist/PropertyList.h"
 #include "platform/Utf8.h"
 #include "platform/XmlDocument.h"
+#include "platform/plist/PropertyList.h"
 
 namespace orvo::plist {
 namespace {
