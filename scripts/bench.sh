@@ -34,6 +34,14 @@ mkdir -p "$before/src"
 git -C "$ORVO_ROOT" archive "$against" | tar -x -C "$before/src"
 rm -rf "$before/src/bench"
 cp -R "$ORVO_ROOT/bench" "$before/src/bench"
+# Headers that have moved since REF: forwarders in REF's copy, so that these benchmarks build.
+for header in "$ORVO_ROOT"/src/platform/plist/*.h; do
+  name=$(basename "$header")
+  if [[ ! -e $before/src/src/platform/plist/$name && -e $before/src/src/platform/$name ]]; then
+    mkdir -p "$before/src/src/platform/plist"
+    echo "#include \"platform/$name\"" >"$before/src/src/platform/plist/$name"
+  fi
+done
 cmake -S "$before/src" -B "$before/build" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$before/build" -j"$(nproc)" --target entry_point_bench
 filter='^BM_(RefCodeFloor|AllGamesFloor|OnFireFloor|WriteFloor|GetRefCode|GetAllGames|GetCurrentGameOnFire|SetLastPlayDate)/(50/100|200/500)$'
