@@ -20,7 +20,8 @@ mcs -nologo -noconfig -optimize -target:library -out:"$nuget/lib/netstandard2.0/
   "$csharp/OrvoModule.cs"
 cp "$x64" "$nuget/runtimes/linux-x64/native/libOrvoModule.so"
 cp "$arm64" "$nuget/runtimes/linux-arm64/native/libOrvoModule.so"
-sed "s/@VERSION@/$version/" "$csharp/Orvo.OrvoModule.nuspec" >"$nuget/Orvo.OrvoModule.nuspec"
+# The package manifest, under the name NuGet looks for at the package's root.
+sed "s/@VERSION@/$version/" "$csharp/package-manifest.xml.in" >"$nuget/Orvo.OrvoModule.nuspec"
 cat >"$nuget/[Content_Types].xml" <<'EOF'
 <?xml version="1.0" encoding="utf-8"?>
 <Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
